@@ -1,0 +1,93 @@
+#include "platform/file.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <utility>
+
+#include "platform/utf8.h"
+
+namespace platform {
+namespace {
+
+// One read() or write() moves at most about 2 GiB on Linux; stay below that.
+constexpr size_t kMaxTransfer = size_t{1} << 30;
+
+std::string PathBytes(const WideChar* path) {
+  return EncodeUtf8(path, WideLength(path));
+}
+
+int Descriptor(const File& file) {
+  return static_cast<int>(file.native());
+}
+
+}  // namespace
+
+File& File::operator=(File&& other) noexcept {
+  if (this != &other) {
+    Close();
+    native_ = other.Release();
+  }
+  return *this;
+}
+
+void File::Close() {
+  if (IsOpen()) close(static_cast<int>(Release()));
+}
+
+intptr_t File::Release() {
+  return std::exchange(native_, kInvalid);
+}
+
+File OpenForReading(const WideChar* path) {
+  // O_NONBLOCK keeps a FIFO without writer from stalling the open; the type
+  // test below then turns it away like any other non-regular file.
+  const int fd = open(PathBytes(path).c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+  if (fd < 0) return File();
+  File file(fd);
+  struct stat status;
+  if (fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) return File();
+  const int flags = fcntl(fd, F_GETFL);
+  if (flags < 0 || fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) return File();
+  return file;
+}
+
+File CreateAlways(const WideChar* path) {
+  const int fd = open(PathBytes(path).c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+  return fd < 0 ? File() : File(fd);
+}
+
+uint64_t SizeOf(const File& file) {
+  struct stat status;
+  if (fstat(Descriptor(file), &status) != 0) return 0;
+  return static_cast<uint64_t>(status.st_size);
+}
+
+bool ReadExactly(const File& file, void* buffer, size_t size) {
+  auto* at = static_cast<unsigned char*>(buffer);
+  while (size > 0) {
+    const ssize_t count = read(Descriptor(file), at, std::min(size, kMaxTransfer));
+    if (count < 0 && errno == EINTR) continue;
+    if (count <= 0) return false;
+    at += count;
+    size -= static_cast<size_t>(count);
+  }
+  return true;
+}
+
+bool WriteAll(const File& file, const void* data, size_t size) {
+  const auto* at = static_cast<const unsigned char*>(data);
+  while (size > 0) {
+    const ssize_t count = write(Descriptor(file), at, std::min(size, kMaxTransfer));
+    if (count < 0 && errno == EINTR) continue;
+    if (count <= 0) return false;
+    at += count;
+    size -= static_cast<size_t>(count);
+  }
+  return true;
+}
+
+}  // namespace platform

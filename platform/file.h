@@ -1,0 +1,52 @@
+// Files: opening the checked files, creating the report, sizes, reads, writes.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "platform/text.h"
+
+namespace platform {
+
+// An open file with one owner; closed when the owner goes or on Close().
+class File {
+ public:
+  File() = default;
+  explicit File(intptr_t native) : native_(native) {}
+  File(File&& other) noexcept : native_(other.Release()) {}
+  File& operator=(File&& other) noexcept;
+  File(const File&) = delete;
+  File& operator=(const File&) = delete;
+  ~File() { Close(); }
+
+  bool IsOpen() const { return native_ != kInvalid; }
+  intptr_t native() const { return native_; }
+  void Close();
+
+ private:
+  static constexpr intptr_t kInvalid = -1;
+  intptr_t Release();
+
+  intptr_t native_ = kInvalid;
+};
+
+// Opens an existing regular file for reading while other processes may go on
+// reading and writing it. A path that is missing, unreadable or not a regular
+// file (directory, FIFO, device, socket) gives a closed File. Never blocks.
+File OpenForReading(const WideChar* path);
+
+// Creates the file at `path` for writing, replacing an existing one with an
+// empty file. Gives a closed File when that is not possible.
+File CreateAlways(const WideChar* path);
+
+// The full size of an open file in bytes.
+uint64_t SizeOf(const File& file);
+
+// Reads exactly `size` bytes from the current position. Returns false when
+// fewer bytes could be read (a read error, or the file shrank meanwhile).
+bool ReadExactly(const File& file, void* buffer, size_t size);
+
+// Appends all `size` bytes. Returns false when not every byte was written.
+bool WriteAll(const File& file, const void* data, size_t size);
+
+}  // namespace platform
