@@ -1,0 +1,135 @@
+#include "check/check_driver.h"
+
+#include <cstring>
+#include <ctime>
+#include <memory>
+
+#include "check/file_digest.h"
+#include "check/trust_stage.h"
+#include "platform/file.h"
+#include "platform/process.h"
+#include "report/report_log.h"
+#include "trust/trust_platform.h"
+
+namespace {
+
+constexpr size_t kExecutablePathCapacity = 4096;
+constexpr WideChar kReportName[] = WIDE("result.txt");
+constexpr size_t kReportNameLength = sizeof(kReportName) / sizeof(WideChar) - 1;
+
+// Formats a console line with the report's formatter and prints it.
+void PrintLine(const WideChar* format, const WideChar* value) {
+  const size_t capacity = WideLength(format) + WideLength(value) + 1;
+  const std::unique_ptr<WideChar[]> text(new WideChar[capacity]);
+  FormatText(text.get(), capacity, format, {value});
+  platform::PrintToConsole(text.get());
+}
+
+void PrintUsage(const WideChar* executablePath) {
+  platform::PrintToConsole(WIDE("Example:\r\n"));
+  PrintLine(WIDE("%s \"C:\\Program Files (x86)\\Talvin\\Mirelo2.0\\MireloCore.dll\"\r\n"), executablePath);
+}
+
+// The executable's directory with its separator, then "result.txt"; null
+// when the path holds no separator.
+std::unique_ptr<WideChar[]> MakeReportPath(const WideChar* executablePath) {
+  const WideChar* lastSeparator = nullptr;
+  for (const WideChar* at = executablePath; *at != 0; ++at) {
+    if (*at == platform::kPathSeparator) lastSeparator = at;
+  }
+  if (lastSeparator == nullptr) return nullptr;
+  const size_t directoryLength = static_cast<size_t>(lastSeparator - executablePath) + 1;
+  std::unique_ptr<WideChar[]> path(new WideChar[directoryLength + kReportNameLength + 1]);
+  std::memcpy(path.get(), executablePath, directoryLength * sizeof(WideChar));
+  std::memcpy(path.get() + directoryLength, kReportName, (kReportNameLength + 1) * sizeof(WideChar));
+  return path;
+}
+
+void WriteTimestamp() {
+  const std::time_t now = std::time(nullptr);
+  const std::tm* utc = std::gmtime(&now);
+  if (utc == nullptr) return;
+  LogPrintf(true, WIDE("%d/%02d/%02d %02d:%02d:%02d GMT"),
+            {utc->tm_year + 1900, utc->tm_mon + 1, utc->tm_mday, utc->tm_hour, utc->tm_min, utc->tm_sec});
+}
+
+// Appends `name` after a separator to the zero-terminated `path` held in
+// `capacity` units, cutting what does not fit.
+void AppendPathComponent(WideChar* path, size_t capacity, const WideChar* name) {
+  size_t length = WideLength(path);
+  auto put = [&](WideChar unit) {
+    if (length + 1 < capacity) path[length++] = unit;
+  };
+  put(platform::kPathSeparator);
+  for (; *name != 0; ++name) put(*name);
+  path[length] = 0;
+}
+
+// The checks that write into the open report; each early end returns.
+void CheckIntoReport(const WideChar* target) {
+  FileDigest digest;
+  {
+    const platform::File file = platform::OpenForReading(target);
+    if (!file.IsOpen()) {
+      LogPrintf(true, WIDE("Fail open target file. %s\r\n"), {target});
+      return;
+    }
+    if (!DigestWholeFile(file, &digest)) {
+      LogPrintf(true, WIDE("Fail read target file. %s\r\n"), {target});
+      return;
+    }
+    LogPrintf(true, WIDE("File: %s"), {target});
+    LogPrintf(true, WIDE("Size: %d"), {digest.size});
+    LogPrintf(true, WIDE("SHA1: %s"), {digest.text});
+  }
+
+  const platform::OsVersion version = platform::GetOsVersion();
+  LogPrintf(true, WIDE("OSVer: %d.%d"), {version.major, version.minor});
+
+  const std::unique_ptr<WideChar[]> libraryPath(new WideChar[platform::kTrustLibraryPathCapacity]);
+  platform::GetTrustLibraryDirectory(libraryPath.get(), platform::kTrustLibraryPathCapacity);
+  AppendPathComponent(libraryPath.get(), platform::kTrustLibraryPathCapacity, platform::kTrustLibraryFileName);
+  {
+    const platform::File file = platform::OpenForReading(libraryPath.get());
+    if (!file.IsOpen()) {
+      LogPrintf(true, WIDE("Fail open Wintrust.dll. %s\r\n"), {libraryPath.get()});
+      return;
+    }
+    if (!DigestWholeFile(file, &digest)) {
+      LogPrintf(true, WIDE("Fail read Wintrust.dll. %s\r\n"), {libraryPath.get()});
+      return;
+    }
+    LogWrite(WIDE("Wintrust.dll "));
+    LogPrintf(true, WIDE("Size: %d SHA1: %s"), {digest.size, digest.text});
+  }
+
+  RealTrustPlatform trustPlatform;
+  RunTrustStage(trustPlatform, target);
+}
+
+}  // namespace
+
+int RunCheck(int argumentCount, const WideChar* const* arguments) {
+  WideChar executablePath[kExecutablePathCapacity] = {};
+  platform::GetExecutablePath(executablePath, kExecutablePathCapacity);
+  if (argumentCount <= 1) {
+    PrintUsage(executablePath);
+    return 0;
+  }
+
+  const std::unique_ptr<WideChar[]> reportPath = MakeReportPath(executablePath);
+  if (reportPath) ReportLog = platform::CreateAlways(reportPath.get());
+  if (!ReportLog.IsOpen()) {
+    platform::PrintToConsole(WIDE("Fail create log file\r\n"));
+    return 0;
+  }
+
+  const WideChar byteOrderMark[] = {0xFEFF, 0};
+  LogWrite(byteOrderMark);
+  WriteTimestamp();
+  CheckIntoReport(arguments[1]);
+
+  ReportLog.Close();
+  PrintLine(WIDE("Outputted %s\r\n"), reportPath.get());
+  return 0;
+}

@@ -1,0 +1,53 @@
+#include "check/file_digest.h"
+
+#include <algorithm>
+#include <cstdint>
+#include <memory>
+#include <new>
+
+#include "sha1/sha1.h"
+
+namespace {
+
+constexpr uint64_t kWholeBufferLimit = uint64_t{1} << 32;
+constexpr uint32_t kStreamChunk = uint32_t{1} << 24;
+
+bool HashStreamed(const platform::File& file, uint64_t size, Sha1Hasher& hasher) {
+  const std::unique_ptr<uint8_t[]> chunk(new (std::nothrow) uint8_t[kStreamChunk]);
+  if (!chunk) return false;
+  for (uint64_t left = size; left > 0;) {
+    const auto count = static_cast<uint32_t>(std::min<uint64_t>(left, kStreamChunk));
+    if (!platform::ReadExactly(file, chunk.get(), count)) return false;
+    hasher.Update(chunk.get(), count);
+    left -= count;
+  }
+  return true;
+}
+
+}  // namespace
+
+bool DigestWholeFile(const platform::File& file, FileDigest* digest) {
+  const uint64_t size = platform::SizeOf(file);
+  Sha1Hasher hasher = {};
+  hasher.Init();
+  hasher.Reset();
+
+  std::unique_ptr<uint8_t[]> content;
+  if (size < kWholeBufferLimit) {
+    // One byte at least, so an empty file still has a valid buffer.
+    content.reset(new (std::nothrow) uint8_t[std::max<uint64_t>(size, 1)]);
+  }
+  if (content) {
+    if (!platform::ReadExactly(file, content.get(), size)) return false;
+    hasher.Update(content.get(), static_cast<uint32_t>(size));
+    content.reset();
+  } else if (!HashStreamed(file, size, hasher)) {
+    return false;
+  }
+
+  uint8_t bytes[20];
+  hasher.Final(bytes);
+  DigestToHex(bytes, digest->text);
+  digest->size = size;
+  return true;
+}

@@ -1,0 +1,136 @@
+"""Runs a built sigreport the way a user does and reads back what it leaves.
+
+Every run gets an installation of its own in a fresh directory, because the
+report is written beside the executable: tests can then run side by side,
+and a test may make that directory unwritable without touching the build.
+"""
+
+import datetime
+import hashlib
+import os
+import re
+import shutil
+import subprocess
+import tempfile
+import unittest
+
+BUILD_DIR = os.environ.get("SIGREPORT_BUILD_DIR", "")
+WINDOWS = os.environ.get("SIGREPORT_PLATFORM") == "windows"
+LIBRARY_DIR = "lib/sigreport"
+LIBRARY_NAME = "libwintrust.so"
+TIMESTAMP = re.compile(rb"^\d{4}/\d\d/\d\d \d\d:\d\d:\d\d GMT$")
+MASKED_TIMESTAMP = "YYYY/MM/DD hh:mm:ss GMT"
+TRUST_FUNCTIONS = ("WinVerifyTrustEx", "WTHelperProvDataFromStateData",
+                   "WTHelperGetProvSignerFromChain", "WTHelperGetProvCertFromChain")
+NOT_PE_VERDICT = "WinVerifyTrustEx Error hr=TRUST_E_SUBJECT_FORM_UNKNOWN"
+USAGE_EXAMPLE = '"C:\\Program Files (x86)\\Talvin\\Mirelo2.0\\MireloCore.dll"'
+
+
+def sha1_hex(data):
+    return hashlib.sha1(data).hexdigest()
+
+
+def sha1_of_file(path):
+    digest = hashlib.sha1()
+    with open(path, "rb") as file:
+        for chunk in iter(lambda: file.read(1 << 20), b""):
+            digest.update(chunk)
+    return digest.hexdigest()
+
+
+def encode_report(texts):
+    """The bytes of a report made of `texts`, written back to back."""
+    return b"\xff\xfe" + "".join(texts).encode("utf-16-le", "surrogatepass")
+
+
+def mask_timestamp(report):
+    """Replaces the timestamp line by a fixed text after checking that it is
+    well formed and close to now."""
+    body = report[2:].decode("utf-16-le", "surrogatepass")
+    line, sep, rest = body.partition("\r\n")
+    assert report[:2] == b"\xff\xfe", "report must start with FF FE"
+    assert sep and TIMESTAMP.match(line.encode()), f"bad timestamp line {line!r}"
+    stamp = datetime.datetime.strptime(line, "%Y/%m/%d %H:%M:%S GMT").replace(tzinfo=datetime.timezone.utc)
+    drift = abs((datetime.datetime.now(datetime.timezone.utc) - stamp).total_seconds())
+    assert drift < 600, f"timestamp {line} is {drift} s away from now (UTC)"
+    return b"\xff\xfe" + (MASKED_TIMESTAMP + "\r\n" + rest).encode("utf-16-le", "surrogatepass")
+
+
+class Run:
+    def __init__(self, stdout, report, returncode):
+        self.stdout = stdout
+        self.report = report
+        self.returncode = returncode
+
+
+class LinuxInstallation:
+    """bin/sigreport and lib/sigreport/libwintrust.so copied from the build."""
+
+    def __init__(self, root):
+        self.root = root
+        self.bin_dir = os.path.join(root, "bin")
+        self.executable = os.path.join(self.bin_dir, "sigreport")
+        self.library_dir = os.path.join(root, LIBRARY_DIR)
+        self.library = os.path.join(self.library_dir, LIBRARY_NAME)
+        os.makedirs(self.bin_dir)
+        shutil.copy2(os.path.join(BUILD_DIR, "bin", "sigreport"), self.executable)
+        built_library = os.path.join(BUILD_DIR, LIBRARY_DIR, LIBRARY_NAME)
+        if os.path.exists(built_library):
+            os.makedirs(self.library_dir)
+            shutil.copy2(built_library, self.library)
+        self.report_path = os.path.join(self.bin_dir, "result.txt")
+
+    def run(self, *arguments, cwd=None, env=None, user=None):
+        command = [os.fsencode(self.executable)] + [os.fsencode(a) for a in arguments]
+        completed = subprocess.run(command, cwd=cwd, env=env, capture_output=True, timeout=300, user=user)
+        report = None
+        if os.path.exists(self.report_path):
+            with open(self.report_path, "rb") as file:
+                report = file.read()
+        return Run(completed.stdout, report, completed.returncode)
+
+    def os_version_line(self):
+        release = os.uname().release
+        numbers = re.match(r"(\d+)\.(\d+)", release)
+        return f"OSVer: {int(numbers.group(1))}.{int(numbers.group(2))}\r\n"
+
+    def origin_lines(self):
+        # The loader maps the library under its real path.
+        path = os.path.realpath(self.library)
+        return [f"{name} Path: {path}\r\n" for name in TRUST_FUNCTIONS]
+
+    def library_line(self):
+        with open(self.library, "rb") as file:
+            content = file.read()
+        return f"Wintrust.dll Size: {len(content)} SHA1: {sha1_hex(content)}\r\n"
+
+
+class InstallationTestCase(unittest.TestCase):
+    """A test with a fresh installation in `self.install` and a scratch
+    directory `self.scratch` for target files."""
+
+    def setUp(self):
+        if not BUILD_DIR:
+            self.skipTest("SIGREPORT_BUILD_DIR is not set")
+        self.tmp = tempfile.mkdtemp(prefix="sigreport-e2e-")
+        self.addCleanup(shutil.rmtree, self.tmp, True)
+        self.install = LinuxInstallation(os.path.join(self.tmp, "install"))
+        self.scratch = os.path.join(self.tmp, "files")
+        os.makedirs(self.scratch)
+
+    def write_file(self, name, content):
+        path = os.path.join(os.fsencode(self.scratch), os.fsencode(name))
+        with open(path, "wb") as file:
+            file.write(content)
+        return os.fsdecode(path)
+
+    def trust_stage_texts(self, target, verdict=NOT_PE_VERDICT):
+        """What the trust stage writes after the trust library's line: the
+        four origin lines, then the verification's texts."""
+        return self.install.origin_lines() + [verdict]
+
+    def assertReport(self, run, texts):
+        self.assertEqual(0, run.returncode)
+        self.assertIsNotNone(run.report, "no report was written")
+        self.assertEqual(encode_report([MASKED_TIMESTAMP + "\r\n"] + texts), mask_timestamp(run.report))
+        self.assertEqual(("Outputted " + self.install.report_path + "\r\n").encode(), run.stdout)
