@@ -1,0 +1,18 @@
+#!/usr/bin/env bash
+# Installs what is needed, builds both platforms with warnings as errors and
+# runs every test: the Linux build natively, the Windows build under Wine.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+tools/install-deps.sh
+
+jobs=$(nproc)
+
+cmake -S . -B build/linux -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DSIGREPORT_WERROR=ON
+cmake --build build/linux -j "$jobs"
+ctest --test-dir build/linux --output-on-failure -j "$jobs"
+
+cmake -S . -B build/windows -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DSIGREPORT_WERROR=ON \
+  -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake
+cmake --build build/windows -j "$jobs"
+ctest --test-dir build/windows --output-on-failure
