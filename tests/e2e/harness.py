@@ -80,6 +80,13 @@ class LinuxInstallation:
             shutil.copy2(built_library, self.library)
         self.report_path = os.path.join(self.bin_dir, "result.txt")
 
+    @staticmethod
+    def platform_path(path):
+        return os.fsdecode(path)
+
+    def shown_report_path(self):
+        return self.report_path
+
     def run(self, *arguments, cwd=None, env=None, user=None):
         command = [os.fsencode(self.executable)] + [os.fsencode(a) for a in arguments]
         completed = subprocess.run(command, cwd=cwd, env=env, capture_output=True, timeout=300, user=user)
@@ -105,6 +112,62 @@ class LinuxInstallation:
         return f"Wintrust.dll Size: {len(content)} SHA1: {sha1_hex(content)}\r\n"
 
 
+class WineInstallation:
+    """sigreport.exe copied from the build, run under Wine in the tests' own
+    prefix, which claims to be Windows 10."""
+
+    SYSTEM_LIBRARY = "C:\\windows\\system32\\Wintrust.dll"
+    # Wine names the mapping of a system library this way; Windows would give
+    # a \Device\HarddiskVolumeN\... path.
+    MAPPED_LIBRARY = "\\??\\C:\\windows\\system32\\WINTRUST.dll"
+    _prefix_ready = False
+
+    def __init__(self, root):
+        self.root = root
+        self.bin_dir = root
+        os.makedirs(root)
+        self.executable = os.path.join(root, "sigreport.exe")
+        shutil.copy2(os.path.join(BUILD_DIR, "bin", "sigreport.exe"), self.executable)
+        self.report_path = os.path.join(root, "result.txt")
+        self.prepare_prefix()
+
+    @classmethod
+    def prepare_prefix(cls):
+        if cls._prefix_ready:
+            return
+        # Creates the prefix on first use and sets the version it reports.
+        subprocess.run(["wine", "winecfg", "/v", "win10"], check=True, capture_output=True, timeout=300)
+        cls._prefix_ready = True
+
+    @staticmethod
+    def platform_path(path):
+        return "Z:" + os.fsdecode(path).replace("/", "\\")
+
+    def shown_report_path(self):
+        return self.platform_path(self.report_path)
+
+    def run(self, *arguments, cwd=None, env=None):
+        command = ["wine", self.executable] + list(arguments)
+        completed = subprocess.run(command, cwd=cwd, env=env, capture_output=True, timeout=300)
+        report = None
+        if os.path.exists(self.report_path):
+            with open(self.report_path, "rb") as file:
+                report = file.read()
+        return Run(completed.stdout, report, completed.returncode)
+
+    def os_version_line(self):
+        return "OSVer: 10.0\r\n"
+
+    def library_line(self):
+        prefix = os.environ["WINEPREFIX"]
+        with open(os.path.join(prefix, "drive_c", "windows", "system32", "wintrust.dll"), "rb") as file:
+            content = file.read()
+        return f"Wintrust.dll Size: {len(content)} SHA1: {sha1_hex(content)}\r\n"
+
+    def origin_lines(self):
+        return [f"{name} Path: {self.MAPPED_LIBRARY}\r\n" for name in TRUST_FUNCTIONS]
+
+
 class InstallationTestCase(unittest.TestCase):
     """A test with a fresh installation in `self.install` and a scratch
     directory `self.scratch` for target files."""
@@ -114,7 +177,8 @@ class InstallationTestCase(unittest.TestCase):
             self.skipTest("SIGREPORT_BUILD_DIR is not set")
         self.tmp = tempfile.mkdtemp(prefix="sigreport-e2e-")
         self.addCleanup(shutil.rmtree, self.tmp, True)
-        self.install = LinuxInstallation(os.path.join(self.tmp, "install"))
+        installation = WineInstallation if WINDOWS else LinuxInstallation
+        self.install = installation(os.path.join(self.tmp, "install"))
         self.scratch = os.path.join(self.tmp, "files")
         os.makedirs(self.scratch)
 
@@ -133,4 +197,4 @@ class InstallationTestCase(unittest.TestCase):
         self.assertEqual(0, run.returncode)
         self.assertIsNotNone(run.report, "no report was written")
         self.assertEqual(encode_report([MASKED_TIMESTAMP + "\r\n"] + texts), mask_timestamp(run.report))
-        self.assertEqual(("Outputted " + self.install.report_path + "\r\n").encode(), run.stdout)
+        self.assertEqual(("Outputted " + self.install.shown_report_path() + "\r\n").encode(), run.stdout)

@@ -1,0 +1,69 @@
+"""Whole reports of the Windows build under Wine, compared byte for byte.
+Wine supplies the real WinTrust, kernel and PSAPI calls."""
+
+import os
+import unittest
+
+from harness import InstallationTestCase, NOT_PE_VERDICT, USAGE_EXAMPLE, sha1_hex
+
+
+class WindowsReportTest(InstallationTestCase):
+    def file_texts(self, shown_path, content):
+        return [
+            f"File: {shown_path}\r\n",
+            f"Size: {len(content)}\r\n",
+            f"SHA1: {sha1_hex(content)}\r\n",
+            self.install.os_version_line(),
+            self.install.library_line(),
+        ]
+
+    def check_file(self, content, name="target.txt", verdict=NOT_PE_VERDICT):
+        path = self.install.platform_path(self.write_file(name, content))
+        run = self.install.run(path)
+        self.assertReport(run, self.file_texts(path, content) + self.trust_stage_texts(path, verdict))
+
+    def test_plain_text_file(self):
+        self.check_file(b"This is a plain text file.\r\n" * 20)
+
+    def test_empty_file(self):
+        self.check_file(b"")
+
+    def test_three_byte_file_differs_from_windows_under_wine(self):
+        # Windows answers TRUST_E_SUBJECT_FORM_UNKNOWN for any file that is
+        # not a signable format; Wine 8 fails files shorter than four bytes
+        # with ERROR_INVALID_PARAMETER, which the report shows in hex.
+        self.check_file(b"abc", verdict="WinVerifyTrustEx Error hr=00000057\r\n")
+
+    def test_non_ascii_path(self):
+        self.check_file(b"text file content", name="caf\u00e9 \u4e2d \U0001f600.txt")
+
+    def test_relative_path_is_shown_as_given(self):
+        content = b"relative content"
+        self.write_file("rel.txt", content)
+        run = self.install.run("rel.txt", cwd=self.scratch)
+        self.assertReport(run, self.file_texts("rel.txt", content) + self.trust_stage_texts("rel.txt"))
+
+    def test_extra_arguments_are_ignored(self):
+        path = self.install.platform_path(self.write_file("first.txt", b"first file"))
+        run = self.install.run(path, "Z:\\nonexistent\\second", "third")
+        self.assertReport(run, self.file_texts(path, b"first file") + self.trust_stage_texts(path))
+
+    def test_missing_target(self):
+        path = self.install.platform_path(os.path.join(self.scratch, "missing.bin"))
+        run = self.install.run(path)
+        self.assertReport(run, [f"Fail open target file. {path}\r\n\r\n"])
+
+    def test_directory_target_cannot_be_opened(self):
+        path = self.install.platform_path(self.scratch)
+        run = self.install.run(path)
+        self.assertReport(run, [f"Fail open target file. {path}\r\n\r\n"])
+
+    def test_no_argument_prints_usage(self):
+        run = self.install.run()
+        executable = self.install.platform_path(self.install.executable)
+        self.assertEqual(f"Example:\r\n{executable} {USAGE_EXAMPLE}\r\n".encode(), run.stdout)
+        self.assertIsNone(run.report)
+
+
+if __name__ == "__main__":
+    unittest.main()
