@@ -1,0 +1,154 @@
+// Every generated fixture through the built shared library: the status
+// Windows gives, the signer key read back on success, the digest algorithm
+// the signature names, and osslsigncode's verdict as an independent opinion.
+#include <gtest/gtest.h>
+
+#include <dlfcn.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cstdio>
+#include <map>
+#include <regex>
+#include <set>
+
+#include "wintrust/authenticode_digest.h"
+#include "wintrust/pe_image.h"
+#include "wintrust/signed_data.h"
+#include "wintrust/test_support.h"
+
+namespace wintrust {
+namespace {
+
+using testing::FixtureEntry;
+
+// Where osslsigncode's verdict and Windows' are known to differ, and why.
+const std::map<std::string, std::string> kOsslsigncodeDisagrees = {
+    {"files/pe64-second-certificate.exe",
+     "osslsigncode requires the table to hold exactly one entry; Windows "
+     "verifies the first PKCS#7 entry"},
+};
+
+std::string DigestName(ByteView file) {
+  PeImage image;
+  ByteView blob;
+  SignedData signedData;
+  IndirectData indirect;
+  if (ParsePeHeaders(file, &image) != PeStatus::kOk ||
+      FindPkcs7Signature(file, image, &blob) != PeStatus::kOk ||
+      ParseSignedData(blob, &signedData) != DerError::kNone ||
+      !ParseIndirectData(signedData.contentElement, &indirect)) {
+    return "-";
+  }
+  const EVP_MD* md = DigestForOid(indirect.digestAlgorithm);
+  if (md == nullptr) return "?";
+  std::string name = EVP_MD_get0_name(md);
+  for (char& c : name) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  name.erase(std::remove(name.begin(), name.end(), '-'), name.end());
+  return name;
+}
+
+std::string StatusText(HRESULT status) {
+  char text[16];
+  std::snprintf(text, sizeof text, "0x%08X", static_cast<unsigned>(status));
+  return text;
+}
+
+class FixtureTest : public ::testing::TestWithParam<FixtureEntry> {};
+
+TEST_P(FixtureTest, LibraryGivesWindowsStatus) {
+  const FixtureEntry& entry = GetParam();
+  ASSERT_NE(testing::Api().winVerifyTrustEx, nullptr) << dlerror();
+  std::string path = testing::FixtureDir() + "/" + entry.file;
+  testing::LibraryVerdict verdict = testing::VerifyThroughLibrary(path);
+  EXPECT_EQ(StatusText(verdict.status), StatusText(entry.status)) << entry.file;
+  EXPECT_EQ(verdict.closeStatus, 0);
+  EXPECT_TRUE(verdict.stateClearedByClose);
+  if (entry.status == 0) {
+    EXPECT_EQ(verdict.keySha1, entry.keySha1) << "signer key of " << entry.file;
+    EXPECT_GE(verdict.chainLength, 3u) << "leaf, intermediate and root";
+  }
+}
+
+TEST_P(FixtureTest, SignatureNamesGeneratedDigest) {
+  const FixtureEntry& entry = GetParam();
+  if (entry.digest == "-") GTEST_SKIP() << "no readable signature in " << entry.file;
+  Bytes file = testing::ReadWholeFile(testing::FixtureDir() + "/" + entry.file);
+  EXPECT_EQ(DigestName(file), entry.digest);
+}
+
+TEST_P(FixtureTest, OsslsigncodeOpinion) {
+  const FixtureEntry& entry = GetParam();
+  std::string dir = testing::FixtureDir();
+  std::string roots = testing::ShellQuote(dir + "/trusted-roots.pem");
+  std::string output;
+  int exitCode = testing::RunCommand(
+      "osslsigncode verify -CAfile " + roots + " -TSA-CAfile " + roots + " -in " +
+          testing::ShellQuote(dir + "/" + entry.file),
+      &output);
+  ASSERT_GE(exitCode, 0) << "osslsigncode did not run";
+  // osslsigncode verifies nested signatures too and succeeds when any of
+  // them does; its verdict on the primary signature is the one comparable
+  // with Windows'.
+  size_t primary = output.find("Signature Index: 0");
+  size_t next = output.find("Signature Index: 1", primary == std::string::npos ? 0 : primary);
+  std::string primarySection =
+      primary == std::string::npos ? std::string() : output.substr(primary, next - primary);
+  bool osslsigncodeTrusts =
+      exitCode == 0 && primarySection.find("Signature verification: ok") != std::string::npos;
+  bool windowsTrusts = entry.status == 0;
+  auto known = kOsslsigncodeDisagrees.find(entry.file);
+  if (known != kOsslsigncodeDisagrees.end()) {
+    EXPECT_NE(osslsigncodeTrusts, windowsTrusts)
+        << "expected disagreement no longer holds: " << known->second;
+  } else {
+    EXPECT_EQ(osslsigncodeTrusts, windowsTrusts) << output;
+  }
+  // Where osslsigncode computes the image digest, ours must equal it.
+  std::smatch match;
+  static const std::regex kCalculated("Calculated message digest : ([0-9A-F]+)");
+  if (entry.digest != "-" && std::regex_search(output, match, kCalculated)) {
+    Bytes file = testing::ReadWholeFile(dir + "/" + entry.file);
+    PeImage image;
+    ByteView blob;
+    ASSERT_EQ(ParsePeHeaders(file, &image), PeStatus::kOk);
+    ASSERT_EQ(FindPkcs7Signature(file, image, &blob), PeStatus::kOk);
+    const EVP_MD* md = EVP_get_digestbyname(entry.digest.c_str());
+    ASSERT_NE(md, nullptr);
+    auto digest = ComputeImageDigest(file, image, md);
+    ASSERT_TRUE(digest);
+    std::string ours = testing::Hex(*digest);
+    std::string theirs = match[1].str();
+    for (char& c : theirs) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    EXPECT_EQ(ours, theirs) << entry.file;
+  }
+}
+
+std::string FixtureName(const ::testing::TestParamInfo<FixtureEntry>& info) {
+  std::string name = info.param.file.substr(info.param.file.rfind('/') + 1);
+  for (char& c : name) {
+    if (!std::isalnum(static_cast<unsigned char>(c))) c = '_';
+  }
+  return name;
+}
+
+INSTANTIATE_TEST_SUITE_P(Generated, FixtureTest,
+                         ::testing::ValuesIn(testing::LoadManifest()), FixtureName);
+
+TEST(FixtureSet, CoversEveryStatus) {
+  ASSERT_FALSE(testing::FixtureDir().empty())
+      << "WINTRUST_FIXTURES must name the generated fixture directory";
+  std::vector<FixtureEntry> entries = testing::LoadManifest();
+  ASSERT_GE(entries.size(), 30u);
+  std::set<HRESULT> statuses;
+  for (const FixtureEntry& entry : entries) statuses.insert(entry.status);
+  for (HRESULT wanted :
+       {HRESULT{0}, TRUST_E_SUBJECT_FORM_UNKNOWN, TRUST_E_NOSIGNATURE, TRUST_E_BAD_DIGEST,
+        CERT_E_UNTRUSTEDROOT, CERT_E_CHAINING, CERT_E_EXPIRED, CERT_E_WRONG_USAGE,
+        TRUST_E_CERT_SIGNATURE}) {
+    EXPECT_TRUE(statuses.count(wanted)) << StatusText(wanted);
+  }
+}
+
+}  // namespace
+}  // namespace wintrust

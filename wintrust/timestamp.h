@@ -1,0 +1,27 @@
+// Time-stamp countersignatures of an Authenticode signer: the legacy PKCS#9
+// counterSignature and the RFC 3161 token Windows stores under
+// 1.3.6.1.4.1.311.3.3.1. A countersignature counts only when its signature,
+// its binding to the signer's signature value and its own chain (valid for
+// time stamping, at the time it states) all check out.
+#pragma once
+
+#include <ctime>
+#include <optional>
+#include <vector>
+
+#include "wintrust/openssl_ptr.h"
+#include "wintrust/signed_data.h"
+
+namespace wintrust {
+
+// The time stated by the first valid countersignature among the signer's
+// unauthenticated attributes, RFC 3161 tokens first; nothing when none is
+// valid. `certificates` are those of the outer message.
+std::optional<time_t> FindValidTimestamp(const SignerInfo& signer,
+                                         const std::vector<X509Ptr>& certificates,
+                                         X509_STORE* store);
+
+// Reads a UTCTime or GeneralizedTime element as seconds since 1970 (UTC).
+std::optional<time_t> ReadAsn1Time(ByteView element);
+
+}  // namespace wintrust

@@ -1,0 +1,57 @@
+// The verification state behind hWVTStateData: the provider data and every
+// record it reaches, owned here until the closing call. The records are plain
+// WinTrust and CryptoAPI structures whose pointers lead into storage this
+// object owns; their addresses never change once handed out.
+#pragma once
+
+#include <ctime>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "wintrust/byte_view.h"
+#include "wintrust/openssl_ptr.h"
+#include "wintrust/wintrust.h"
+
+namespace wintrust {
+
+class TrustState {
+ public:
+  TrustState(WINTRUST_DATA* request, const GUID& action);
+  TrustState(const TrustState&) = delete;
+  TrustState& operator=(const TrustState&) = delete;
+
+  CRYPT_PROVIDER_DATA* providerData() { return &providerData_; }
+
+  // Records the first signer: its chain as built (signing certificate first),
+  // whether its last certificate is a trusted root, and the time the chain was
+  // judged at. Called at most once.
+  void SetSigner(const std::vector<X509Ptr>& chain, bool rootTrusted,
+                 time_t verifiedAt);
+
+  // Records the final status of the verification.
+  void SetFinalStatus(HRESULT status);
+
+ private:
+  // One certificate's context and information, with the bytes they point to.
+  struct CertificateRecord {
+    CERT_CONTEXT context{};
+    CERT_INFO info{};
+    Bytes encoded, serialLittleEndian, issuer, subject, keyBits;
+    Bytes signatureParameters, keyParameters;
+    std::string signatureOid, keyOid;
+  };
+
+  static std::unique_ptr<CertificateRecord> MakeRecord(X509* certificate);
+
+  GUID action_;
+  CRYPT_PROVIDER_DATA providerData_{};
+  CRYPT_PROVIDER_SGNR signer_{};
+  std::vector<CRYPT_PROVIDER_CERT> chain_;
+  std::vector<std::unique_ptr<CertificateRecord>> records_;
+};
+
+// Seconds since 1970 as a FILETIME (100 ns units since 1601).
+FILETIME ToFileTime(time_t seconds);
+
+}  // namespace wintrust

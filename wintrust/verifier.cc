@@ -1,0 +1,113 @@
+#include "wintrust/verifier.h"
+
+#include <ctime>
+
+#include "wintrust/authenticode_digest.h"
+#include "wintrust/chain_policy.h"
+#include "wintrust/mapped_file.h"
+#include "wintrust/pe_image.h"
+#include "wintrust/signed_data.h"
+#include "wintrust/signer_check.h"
+#include "wintrust/timestamp.h"
+
+namespace wintrust {
+namespace {
+
+HRESULT FromOpenError(FileOpenError error) {
+  switch (error) {
+    case FileOpenError::kNotFound:
+      return kErrorFileNotFound;
+    case FileOpenError::kAccessDenied:
+    case FileOpenError::kNotRegular:
+      // CreateFile refuses a directory with ERROR_ACCESS_DENIED.
+      return kErrorAccessDenied;
+    default:
+      return kErrorReadFault;
+  }
+}
+
+HRESULT FromDerError(DerError error) {
+  // WinTrust passes on what its ASN.1 decoder says: a wrong tag, or data
+  // that ends inside an element.
+  return error == DerError::kEndOfData ? CRYPT_E_ASN1_EOD : CRYPT_E_ASN1_BADTAG;
+}
+
+HRESULT VerifyMapped(ByteView file, const MappedFile* mapping, TrustState* state) {
+  PeImage image;
+  if (ParsePeHeaders(file, &image) != PeStatus::kOk) {
+    return TRUST_E_SUBJECT_FORM_UNKNOWN;
+  }
+  ByteView blob;
+  if (FindPkcs7Signature(file, image, &blob) != PeStatus::kOk) {
+    return TRUST_E_NOSIGNATURE;
+  }
+
+  SignedData signedData;
+  DerError derError = ParseSignedData(blob, &signedData);
+  if (derError != DerError::kNone) return FromDerError(derError);
+  // SignedData that is not Authenticode's (no indirect data, no signer)
+  // carries no signature of the image.
+  if (!SameBytes(signedData.contentType, oid::kSpcIndirectData) ||
+      signedData.signers.empty()) {
+    return TRUST_E_NOSIGNATURE;
+  }
+  IndirectData indirect;
+  if (!ParseIndirectData(signedData.contentElement, &indirect)) {
+    return CRYPT_E_ASN1_BADTAG;
+  }
+  const EVP_MD* md = DigestForOid(indirect.digestAlgorithm);
+  if (md == nullptr) return NTE_BAD_ALGID;
+  if (mapping != nullptr) mapping->AdviseSequential(0, image.certTableOffset);
+  auto digest = ComputeImageDigest(file, image, md);
+  if (!digest) return E_OUTOFMEMORY;
+  if (!SameBytes(*digest, indirect.digest)) return TRUST_E_BAD_DIGEST;
+
+  // Only the primary signer counts; nested signatures live in its
+  // unauthenticated attributes and are not looked at.
+  const SignerInfo& signer = signedData.signers.front();
+  std::vector<X509Ptr> certificates = ParseCertificates(signedData.certificates);
+  X509* signerCertificate = FindSignerCertificate(signer, certificates);
+  if (signerCertificate == nullptr) return TRUST_E_NO_SIGNER_CERT;
+  time_t now = time(nullptr);
+  {
+    std::vector<X509Ptr> alone;
+    if (X509_up_ref(signerCertificate)) alone.emplace_back(signerCertificate);
+    state->SetSigner(alone, false, now);
+  }
+  switch (VerifySigner(signer, signerCertificate, signedData.signedContent)) {
+    case SignerCheck::kOk:
+      break;
+    case SignerCheck::kUnsupportedDigest:
+      return NTE_BAD_ALGID;
+    case SignerCheck::kDigestMismatch:
+    case SignerCheck::kBadSignature:
+      // Windows reports a signer whose message digest or signature does not
+      // verify as "the digital signature of the object did not verify".
+      return TRUST_E_BAD_DIGEST;
+  }
+
+  X509StorePtr store = LoadDefaultTrustStore();
+  if (!store) return E_OUTOFMEMORY;
+  time_t when = FindValidTimestamp(signer, certificates, store.get()).value_or(now);
+  ChainOutcome chain = VerifyChain(signerCertificate, certificates, store.get(),
+                                   when, RequiredUsage::kCodeSigning);
+  state->SetSigner(chain.chain, chain.rootTrusted, when);
+  return chain.status;
+}
+
+}  // namespace
+
+HRESULT VerifyImage(ByteView file, TrustState* state) {
+  return VerifyMapped(file, nullptr, state);
+}
+
+HRESULT VerifyFile(const char16_t* path, TrustState* state) {
+  auto bytesPath = Utf16PathToBytes(path);
+  if (!bytesPath) return kErrorInvalidName;
+  FileOpenError error;
+  std::unique_ptr<MappedFile> file = MappedFile::Open(*bytesPath, &error);
+  if (!file) return FromOpenError(error);
+  return VerifyMapped(file->bytes(), file.get(), state);
+}
+
+}  // namespace wintrust

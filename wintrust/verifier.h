@@ -1,0 +1,35 @@
+// One Authenticode verification of a PE file, in Windows' order, the first
+// failure deciding the status:
+//   1. the subject is a PE image          else TRUST_E_SUBJECT_FORM_UNKNOWN
+//   2. it carries a PKCS#7 signature      else TRUST_E_NOSIGNATURE
+//   3. the signature's SignedData holds SpcIndirectDataContent whose digest
+//      is the image's                     else an ASN.1 error, NTE_BAD_ALGID or
+//                                         TRUST_E_BAD_DIGEST
+//   4. the first signer's certificate is in the message and its messageDigest
+//      and signature check out            else TRUST_E_NO_SIGNER_CERT or
+//                                         TRUST_E_BAD_DIGEST
+//   5. its chain is valid, at the time of a valid timestamp or else now
+//                                         else a chain status (chain_policy.h)
+// Files that cannot be opened give the Win32 error Windows' CreateFile would.
+#pragma once
+
+#include "wintrust/byte_view.h"
+#include "wintrust/trust_state.h"
+#include "wintrust/wintrust.h"
+
+namespace wintrust {
+
+// Win32 errors returned as they are, the way WinTrust returns I/O failures.
+constexpr HRESULT kErrorFileNotFound = 2;
+constexpr HRESULT kErrorAccessDenied = 5;
+constexpr HRESULT kErrorReadFault = 30;
+constexpr HRESULT kErrorInvalidName = 123;
+
+// Verifies the file at `path` (the tool's UTF-16 text) and records what it
+// found in `state`.
+HRESULT VerifyFile(const char16_t* path, TrustState* state);
+
+// The same for a file already in memory (or mapped).
+HRESULT VerifyImage(ByteView file, TrustState* state);
+
+}  // namespace wintrust
