@@ -1,0 +1,19 @@
+// Sha1BlockSse2: the reference's scalar load and byte swap, and the round
+// constants added to the schedule four words at a time (MOVDQA, PADDD).
+//
+// Built in a file of its own with -msse2 so that the instruction set stays
+// inside this block function.
+#include "sha1/sha1_block_skeleton.h"
+#include "sha1/sha1_block_sse_steps.h"
+#include "sha1/sha1_vector_blocks.h"
+
+void Sha1BlockSse2(Sha1State* state) {
+  uint32_t* w = state->schedule;
+  uint32_t x1;
+  uint32_t x2;
+  uint32_t x3;
+  sha1_skeleton::LoadBlockScalar(state->block, w, x1, x2, x3);
+  sha1_skeleton::ExpandSchedule(w, x1, x2, x3);
+  sha1_sse_steps::AddRoundConstants(w);
+  sha1_skeleton::CompressRounds<true>(w, state->hash);
+}
