@@ -125,7 +125,8 @@ TEST(PeImage, FirstPkcs7EntryAfterOthers) {
   Bytes third = WinCertificate(0x0200, 0x0002, ByteView(kBlob, 2));
   table.insert(table.end(), third.begin(), third.end());
   ByteView blob;
-  ASSERT_EQ(Find(BuildPe(true, table).bytes, &blob), PeStatus::kOk);
+  testing::SyntheticPe pe = BuildPe(true, table);  // outlives the view
+  ASSERT_EQ(Find(pe.bytes, &blob), PeStatus::kOk);
   EXPECT_TRUE(SameBytes(blob.subspan(0, sizeof kBlob), kBlob));
 }
 
