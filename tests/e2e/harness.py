@@ -66,15 +66,16 @@ class Run:
 class LinuxInstallation:
     """bin/sigreport and lib/sigreport/libwintrust.so copied from the build."""
 
-    def __init__(self, root):
+    def __init__(self, root, build_dir=None):
+        build_dir = build_dir or BUILD_DIR
         self.root = root
         self.bin_dir = os.path.join(root, "bin")
         self.executable = os.path.join(self.bin_dir, "sigreport")
         self.library_dir = os.path.join(root, LIBRARY_DIR)
         self.library = os.path.join(self.library_dir, LIBRARY_NAME)
         os.makedirs(self.bin_dir)
-        shutil.copy2(os.path.join(BUILD_DIR, "bin", "sigreport"), self.executable)
-        built_library = os.path.join(BUILD_DIR, LIBRARY_DIR, LIBRARY_NAME)
+        shutil.copy2(os.path.join(build_dir, "bin", "sigreport"), self.executable)
+        built_library = os.path.join(build_dir, LIBRARY_DIR, LIBRARY_NAME)
         if os.path.exists(built_library):
             os.makedirs(self.library_dir)
             shutil.copy2(built_library, self.library)
@@ -188,10 +189,23 @@ class InstallationTestCase(unittest.TestCase):
             file.write(content)
         return os.fsdecode(path)
 
-    def trust_stage_texts(self, target, verdict=NOT_PE_VERDICT):
+    def file_texts(self, shown_path, content):
+        """The lines from the target's path to the trust library's."""
+        return [
+            f"File: {shown_path}\r\n",
+            f"Size: {len(content)}\r\n",
+            f"SHA1: {sha1_hex(content)}\r\n",
+            self.install.os_version_line(),
+            self.install.library_line(),
+        ]
+
+    def trust_stage_texts(self, verdict=(NOT_PE_VERDICT,)):
         """What the trust stage writes after the trust library's line: the
         four origin lines, then the verification's texts."""
-        return self.install.origin_lines() + [verdict]
+        return self.install.origin_lines() + list(verdict)
+
+    def full_report_texts(self, shown_path, content, verdict=(NOT_PE_VERDICT,)):
+        return self.file_texts(shown_path, content) + self.trust_stage_texts(verdict)
 
     def assertReport(self, run, texts):
         self.assertEqual(0, run.returncode)

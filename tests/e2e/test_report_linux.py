@@ -7,23 +7,14 @@ import shutil
 import stat
 import unittest
 
-from harness import InstallationTestCase, NOT_PE_VERDICT, TRUST_FUNCTIONS, USAGE_EXAMPLE, sha1_hex
+from harness import InstallationTestCase, NOT_PE_VERDICT, TRUST_FUNCTIONS, USAGE_EXAMPLE
 
 
 class FileLinesTest(InstallationTestCase):
-    def file_texts(self, shown_path, content):
-        return [
-            f"File: {shown_path}\r\n",
-            f"Size: {len(content)}\r\n",
-            f"SHA1: {sha1_hex(content)}\r\n",
-            self.install.os_version_line(),
-            self.install.library_line(),
-        ]
-
     def check_file(self, content, name="target.bin"):
         path = self.write_file(name, content)
         run = self.install.run(path)
-        self.assertReport(run, self.file_texts(path, content) + self.trust_stage_texts(path))
+        self.assertReport(run, self.full_report_texts(path, content))
 
     def test_empty_file(self):
         self.check_file(b"")
@@ -38,7 +29,7 @@ class FileLinesTest(InstallationTestCase):
         content = b"relative"
         self.write_file("rel.bin", content)
         run = self.install.run("rel.bin", cwd=self.scratch)
-        self.assertReport(run, self.file_texts("rel.bin", content) + self.trust_stage_texts("rel.bin"))
+        self.assertReport(run, self.full_report_texts("rel.bin", content))
 
     def test_non_ascii_path_reaches_the_report_as_utf16(self):
         self.check_file(b"x", name="caf\u00e9 \u4e2d \U0001f600.bin")
@@ -50,7 +41,7 @@ class FileLinesTest(InstallationTestCase):
     def test_extra_arguments_are_ignored(self):
         path = self.write_file("first.bin", b"first")
         run = self.install.run(path, "/nonexistent/second", "third")
-        self.assertReport(run, self.file_texts(path, b"first") + self.trust_stage_texts(path))
+        self.assertReport(run, self.full_report_texts(path, b"first"))
 
     def test_size_past_two_gib_is_shown_unsigned(self):
         path = os.path.join(self.scratch, "sparse.bin")
@@ -61,7 +52,7 @@ class FileLinesTest(InstallationTestCase):
         zeros_digest = self.sha1_of_zeros(size)
         texts = [f"File: {path}\r\n", f"Size: {size}\r\n", f"SHA1: {zeros_digest}\r\n",
                  self.install.os_version_line(), self.install.library_line()]
-        self.assertReport(run, texts + self.trust_stage_texts(path))
+        self.assertReport(run, texts + self.trust_stage_texts())
 
     @staticmethod
     def sha1_of_zeros(size):

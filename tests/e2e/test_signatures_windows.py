@@ -1,0 +1,80 @@
+"""The signed and damaged fixtures through the Windows build under Wine,
+whose WinTrust is real, and the same files through the Linux build: both
+must reach the verdict Windows gives wherever Wine is known to be right.
+
+Where Wine 8 is known to differ from Windows, the table below records what
+Wine answers instead, and the test holds Wine to exactly that, so a change
+in either shows up here."""
+
+import os
+import subprocess
+import unittest
+
+import signed_fixtures
+from harness import BUILD_DIR, InstallationTestCase, LinuxInstallation, WineInstallation
+
+LINUX_BUILD_DIR = os.environ.get("SIGREPORT_LINUX_BUILD_DIR", "")
+
+# fixture: (what Wine answers, why it differs from Windows)
+WINE_DIFFERENCES = {
+    "pe64-ecdsa-sha256.exe": (0x80096004, "Wine cannot verify ECDSA signers"),
+    "pe32-ecdsa-sha1.exe": (0x80096004, "Wine cannot verify ECDSA signers"),
+    "pe64-missing-intermediate.exe": (0, "no chain policy for SHA-256-signed certificates"),
+    "pe64-untrusted-sha256-root.exe": (0, "no chain policy for SHA-256-signed certificates"),
+    "pe64-sha256-expired.exe": (0, "no chain policy for SHA-256-signed certificates"),
+    "pe64-expired-late-timestamp.exe": (0, "no chain policy for SHA-256-signed certificates"),
+    "pe64-expired-late-legacy-timestamp.exe": (0, "no chain policy for SHA-256-signed certificates"),
+    "pe64-serverauth.exe": (0, "no chain policy for SHA-256-signed certificates"),
+    "pe64-bad-cert-signature.exe": (0, "no chain policy for SHA-256-signed certificates"),
+    "pe64-untrusted-nested-valid.exe": (0, "no chain policy for SHA-256-signed certificates"),
+    "pe64-sha1-expired-timestamped.exe": (0x800B0101, "Wine ignores RFC 3161 timestamps"),
+    "pe64-tampered-signature.exe": (0x80096004, "Wine reports a bad signer signature as a certificate signature"),
+    "pe64-truncated-table.exe": (0x7A, "Wine fails a cut certificate table with ERROR_INSUFFICIENT_BUFFER"),
+    "pe64-truncated-headers.exe": (0x800B0100, "Wine takes a PE cut inside its headers as unsigned"),
+}
+
+
+@unittest.skipUnless(signed_fixtures.FIXTURE_DIR, "SIGREPORT_FIXTURES is not set")
+class WineSignatureTest(InstallationTestCase):
+    @classmethod
+    def setUpClass(cls):
+        WineInstallation.prepare_prefix()
+        trust_root = os.path.join(BUILD_DIR, "bin", "trust_root.exe")
+        for pem in signed_fixtures.trusted_roots():
+            der = pem[:-len(".crt")] + ".der"
+            subprocess.run(["openssl", "x509", "-in", pem, "-outform", "DER", "-out", der], check=True)
+            subprocess.run(["wine", trust_root, WineInstallation.platform_path(der)], check=True, timeout=300)
+
+    def test_every_fixture_matches_windows_or_the_recorded_wine_difference(self):
+        fixtures = signed_fixtures.load()
+        self.assertTrue(set(WINE_DIFFERENCES) <= {f.name for f in fixtures}, "the table names unknown fixtures")
+        for fixture in fixtures:
+            with self.subTest(fixture.name, what=fixture.what):
+                status = WINE_DIFFERENCES.get(fixture.name, (fixture.status, ""))[0]
+                path = self.install.platform_path(fixture.path)
+                run = self.install.run(path)
+                self.assertReport(run, self.full_report_texts(path, fixture.content(), fixture.verdict(status)))
+
+    @unittest.skipUnless(LINUX_BUILD_DIR, "SIGREPORT_LINUX_BUILD_DIR is not set")
+    def test_linux_build_reaches_the_same_verdict_on_the_same_files(self):
+        linux = LinuxInstallation(os.path.join(self.tmp, "linux"), LINUX_BUILD_DIR)
+        env = dict(os.environ, SSL_CERT_FILE=signed_fixtures.ssl_cert_file(),
+                   SSL_CERT_DIR=os.path.join(self.tmp, "no-cert-dir"))
+        for fixture in signed_fixtures.load():
+            if fixture.name in WINE_DIFFERENCES:
+                continue
+            with self.subTest(fixture.name, what=fixture.what):
+                wine_report = self.install.run(self.install.platform_path(fixture.path)).report
+                linux_report = linux.run(fixture.path, env=env).report
+                self.assertEqual(verdict_of(wine_report), verdict_of(linux_report))
+                self.assertEqual("".join(fixture.verdict()), verdict_of(linux_report))
+
+
+def verdict_of(report):
+    """The report's texts after its four origin lines."""
+    lines = report[2:].decode("utf-16-le").split("\r\n")
+    return "\r\n".join(lines[10:])
+
+
+if __name__ == "__main__":
+    unittest.main()
