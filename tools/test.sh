@@ -13,6 +13,6 @@ cmake --build build/linux -j "$jobs"
 ctest --test-dir build/linux --output-on-failure -j "$jobs"
 
 cmake -S . -B build/windows -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DSIGREPORT_WERROR=ON \
-  -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake
+  -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake -DSIGREPORT_LINUX_BUILD_DIR="$PWD/build/linux"
 cmake --build build/windows -j "$jobs"
 ctest --test-dir build/windows --output-on-failure
