@@ -117,8 +117,12 @@ int RunCheck(int argumentCount, const WideChar* const* arguments) {
     return 0;
   }
 
+  // The report is written under a name of its own and moved over
+  // "result.txt" when complete: an earlier report, or a link standing there,
+  // is replaced whole, and two runs at once never mix their lines.
   const std::unique_ptr<WideChar[]> reportPath = MakeReportPath(executablePath);
-  if (reportPath) ReportLog = platform::CreateAlways(reportPath.get());
+  WideString stagedPath;
+  if (reportPath) ReportLog = platform::CreateTemporaryBeside(reportPath.get(), &stagedPath);
   if (!ReportLog.IsOpen()) {
     platform::PrintToConsole(WIDE("Fail create log file\r\n"));
     return 0;
@@ -130,6 +134,10 @@ int RunCheck(int argumentCount, const WideChar* const* arguments) {
   CheckIntoReport(arguments[1]);
 
   ReportLog.Close();
+  if (!platform::MoveIntoPlace(stagedPath, reportPath.get())) {
+    platform::PrintToConsole(WIDE("Fail create log file\r\n"));
+    return 0;
+  }
   PrintLine(WIDE("Outputted %s\r\n"), reportPath.get());
   return 0;
 }

@@ -6,6 +6,8 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
+#include <string>
 #include <utility>
 
 #include "platform/utf8.h"
@@ -55,9 +57,27 @@ File OpenForReading(const WideChar* path) {
   return file;
 }
 
-File CreateAlways(const WideChar* path) {
-  const int fd = open(PathBytes(path).c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-  return fd < 0 ? File() : File(fd);
+File CreateTemporaryBeside(const WideChar* finalPath, WideString* temporaryPath) {
+  const std::string base = PathBytes(finalPath) + "." + std::to_string(getpid()) + "-";
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    const std::string candidate = base + std::to_string(attempt) + ".tmp";
+    const int fd = open(candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+    if (fd >= 0) {
+      *temporaryPath = DecodeUtf8(candidate);
+      return File(fd);
+    }
+    // Only a name taken by an earlier run of the same process number is
+    // worth another try; anything else (no write access) will not change.
+    if (errno != EEXIST) break;
+  }
+  return File();
+}
+
+bool MoveIntoPlace(const WideString& temporaryPath, const WideChar* finalPath) {
+  const std::string temporary = PathBytes(temporaryPath.c_str());
+  if (rename(temporary.c_str(), PathBytes(finalPath).c_str()) == 0) return true;
+  unlink(temporary.c_str());
+  return false;
 }
 
 uint64_t SizeOf(const File& file) {

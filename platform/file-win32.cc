@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <string>
 #include <utility>
 
 namespace platform {
@@ -45,9 +46,26 @@ File OpenForReading(const WideChar* path) {
   return file;
 }
 
-File CreateAlways(const WideChar* path) {
-  return Adopt(CreateFileW(path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                           nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_ARCHIVE, nullptr));
+File CreateTemporaryBeside(const WideChar* finalPath, WideString* temporaryPath) {
+  const WideString base = WideString(finalPath) + L"." + std::to_wstring(GetCurrentProcessId()) + L"-";
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    const WideString candidate = base + std::to_wstring(attempt) + L".tmp";
+    File file = Adopt(CreateFileW(candidate.c_str(), GENERIC_READ | GENERIC_WRITE,
+                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, CREATE_NEW,
+                                  FILE_ATTRIBUTE_ARCHIVE, nullptr));
+    if (file.IsOpen()) {
+      *temporaryPath = candidate;
+      return file;
+    }
+    if (GetLastError() != ERROR_FILE_EXISTS) break;
+  }
+  return File();
+}
+
+bool MoveIntoPlace(const WideString& temporaryPath, const WideChar* finalPath) {
+  if (MoveFileExW(temporaryPath.c_str(), finalPath, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) return true;
+  DeleteFileW(temporaryPath.c_str());
+  return false;
 }
 
 uint64_t SizeOf(const File& file) {

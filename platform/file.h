@@ -35,9 +35,16 @@ class File {
 // file (directory, FIFO, device, socket) gives a closed File. Never blocks.
 File OpenForReading(const WideChar* path);
 
-// Creates the file at `path` for writing, replacing an existing one with an
-// empty file. Gives a closed File when that is not possible.
-File CreateAlways(const WideChar* path);
+// Creates a new, empty file with a name of its own beside `finalPath`, for
+// writing, and stores that name in `temporaryPath`. MoveIntoPlace later puts
+// it at `finalPath` in one step, so readers and concurrent writers only ever
+// see a whole file there. Gives a closed File when it cannot be created.
+File CreateTemporaryBeside(const WideChar* finalPath, WideString* temporaryPath);
+
+// Renames the closed file at `temporaryPath` to `finalPath`, replacing what
+// stood there (a link itself, never the file a link points to). On failure
+// the temporary file is removed and false returned.
+bool MoveIntoPlace(const WideString& temporaryPath, const WideChar* finalPath);
 
 // The full size of an open file in bytes.
 uint64_t SizeOf(const File& file);

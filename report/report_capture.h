@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <fstream>
 #include <iterator>
 #include <string>
@@ -13,12 +14,17 @@
 
 class ReportCapture {
  public:
-  explicit ReportCapture(const std::string& name) : path_(testing::TempDir() + name) {
-    const WideString widePath = platform::DecodeUtf8(path_);
-    ReportLog = platform::CreateAlways(widePath.c_str());
-    EXPECT_TRUE(ReportLog.IsOpen()) << path_;
+  explicit ReportCapture(const std::string& name) {
+    const WideString finalPath = platform::DecodeUtf8(testing::TempDir() + name);
+    WideString temporaryPath;
+    ReportLog = platform::CreateTemporaryBeside(finalPath.c_str(), &temporaryPath);
+    EXPECT_TRUE(ReportLog.IsOpen()) << testing::TempDir() << name;
+    path_ = platform::EncodeUtf8(temporaryPath.c_str(), temporaryPath.size());
   }
-  ~ReportCapture() { ReportLog.Close(); }
+  ~ReportCapture() {
+    ReportLog.Close();
+    std::remove(path_.c_str());
+  }
 
   std::string Bytes() const {
     std::ifstream file(path_, std::ios::binary);

@@ -5,9 +5,11 @@ import os
 import pwd
 import shutil
 import stat
+import subprocess
 import unittest
 
-from harness import InstallationTestCase, NOT_PE_VERDICT, TRUST_FUNCTIONS, USAGE_EXAMPLE
+from harness import (MASKED_TIMESTAMP, InstallationTestCase, NOT_PE_VERDICT, TRUST_FUNCTIONS, USAGE_EXAMPLE,
+                     encode_report, mask_timestamp)
 
 
 class FileLinesTest(InstallationTestCase):
@@ -119,6 +121,91 @@ class EarlyEndTest(InstallationTestCase):
             file.write(b"old report " * 1000)
         run = self.install.run(os.path.join(self.scratch, "missing"))
         self.assertReport(run, [f"Fail open target file. {self.scratch}/missing\r\n\r\n"])
+
+
+class HostileInputTest(InstallationTestCase):
+    def test_device_target_cannot_be_opened(self):
+        run = self.install.run("/dev/zero")
+        self.assertReport(run, ["Fail open target file. /dev/zero\r\n\r\n"])
+
+    def test_dangling_symlink_target_cannot_be_opened(self):
+        path = os.path.join(self.scratch, "dangling")
+        os.symlink(os.path.join(self.scratch, "nowhere"), path)
+        run = self.install.run(path)
+        self.assertReport(run, [f"Fail open target file. {path}\r\n\r\n"])
+
+    def test_target_path_of_4000_characters(self):
+        directory = self.scratch
+        while len(directory) < 3800:
+            directory = os.path.join(directory, "d" * 200)
+        os.makedirs(directory)
+        path = os.path.join(directory, "f" * (4000 - len(directory) - 1))
+        self.assertEqual(4000, len(path))
+        with open(path, "wb") as file:
+            file.write(b"deep")
+        run = self.install.run(path)
+        self.assertReport(run, self.full_report_texts(path, b"deep"))
+
+    def test_path_beyond_the_line_bound_is_cut_there(self):
+        # "Fail open target file. %s\r\n" is 27 units long: the formatted
+        # text may hold 27 + 4095 units, which the path's head fills after the
+        # 23 units of the text before it; the format's own line end is lost.
+        path = "/" + "x" * 5000
+        run = self.install.run(path)
+        self.assertReport(run, ["Fail open target file. " + path[:27 + 4095 - 23] + "\r\n"])
+
+    def test_file_past_4_gib_is_streamed_and_hashed_whole(self):
+        path = os.path.join(self.scratch, "five-gib.bin")
+        size = 5 << 30
+        with open(path, "wb") as file:
+            file.truncate(size)
+            file.seek(size - 3)
+            file.write(b"end")
+        digest = hashlib.sha1()
+        zeros = bytes(1 << 24)
+        remaining = size - 3
+        while remaining:
+            digest.update(zeros[:min(remaining, len(zeros))])
+            remaining -= min(remaining, len(zeros))
+        digest.update(b"end")
+        run = self.install.run(path)
+        self.assertReport(run, [f"File: {path}\r\n", f"Size: {size}\r\n", f"SHA1: {digest.hexdigest()}\r\n",
+                                self.install.os_version_line(), self.install.library_line()]
+                          + self.trust_stage_texts())
+
+
+class ReportPlacementTest(InstallationTestCase):
+    def test_report_that_is_a_symlink_is_replaced_not_written_through(self):
+        victim = os.path.join(self.scratch, "victim.txt")
+        with open(victim, "wb") as file:
+            file.write(b"must stay")
+        os.symlink(victim, self.install.report_path)
+        path = self.write_file("t.bin", b"abc")
+        run = self.install.run(path)
+        self.assertReport(run, self.full_report_texts(path, b"abc"))
+        self.assertFalse(os.path.islink(self.install.report_path))
+        with open(victim, "rb") as file:
+            self.assertEqual(b"must stay", file.read())
+
+    def test_runs_at_once_each_leave_a_whole_report(self):
+        first = self.write_file("first.bin", b"1" * (48 << 20))
+        second = self.write_file("second.bin", b"2" * (48 << 20))
+        expected = {}
+        for path in (first, second):
+            with open(path, "rb") as file:
+                expected[path] = encode_report([MASKED_TIMESTAMP + "\r\n"]
+                                               + self.full_report_texts(path, file.read()))
+        for _ in range(3):
+            runs = [subprocess.Popen([self.install.executable, path], stdout=subprocess.PIPE)
+                    for path in (first, second)]
+            for process in runs:
+                self.assertEqual(0, process.wait(timeout=300))
+                process.stdout.close()
+            with open(self.install.report_path, "rb") as file:
+                report = mask_timestamp(file.read())
+            self.assertIn(report, expected.values(), "the report must be one run's, whole")
+        leftovers = sorted(name for name in os.listdir(self.install.bin_dir) if name.startswith("result"))
+        self.assertEqual(["result.txt"], leftovers, "no staged report may be left behind")
 
 
 class ConsoleOnlyTest(InstallationTestCase):

@@ -2,9 +2,10 @@
 Wine supplies the real WinTrust, kernel and PSAPI calls."""
 
 import os
+import subprocess
 import unittest
 
-from harness import InstallationTestCase, NOT_PE_VERDICT, USAGE_EXAMPLE
+from harness import BUILD_DIR, InstallationTestCase, NOT_PE_VERDICT, USAGE_EXAMPLE
 
 
 class WindowsReportTest(InstallationTestCase):
@@ -48,6 +49,25 @@ class WindowsReportTest(InstallationTestCase):
         path = self.install.platform_path(self.scratch)
         run = self.install.run(path)
         self.assertReport(run, [f"Fail open target file. {path}\r\n\r\n"])
+
+    def test_report_locked_by_another_program_is_left_alone(self):
+        with open(self.install.report_path, "wb") as file:
+            file.write(b"earlier report")
+        holder = subprocess.Popen(["wine", os.path.join(BUILD_DIR, "bin", "hold_open.exe"),
+                                   self.install.shown_report_path()],
+                                  stdin=subprocess.PIPE, stdout=subprocess.PIPE)
+        try:
+            self.assertEqual(b"held", holder.stdout.readline().strip())
+            path = self.install.platform_path(self.write_file("t.txt", b"text file content"))
+            run = self.install.run(path)
+        finally:
+            holder.stdin.close()
+            holder.wait(timeout=120)
+            holder.stdout.close()
+        self.assertEqual(0, run.returncode)
+        self.assertEqual(b"Fail create log file\r\n", run.stdout)
+        self.assertEqual(b"earlier report", run.report)
+        self.assertEqual(["result.txt", "sigreport.exe"], sorted(os.listdir(self.install.bin_dir)))
 
     def test_no_argument_prints_usage(self):
         run = self.install.run()
