@@ -1,6 +1,8 @@
 #include "wintrust/authenticode_digest.h"
 
 #include <algorithm>
+#include <utility>
+#include <vector>
 
 #include "wintrust/openssl_ptr.h"
 
@@ -16,21 +18,21 @@ constexpr uint8_t kSha384Oid[] = {0x60, 0x86, 0x48, 0x01, 0x65,
 constexpr uint8_t kSha512Oid[] = {0x60, 0x86, 0x48, 0x01, 0x65,
                                   0x03, 0x04, 0x02, 0x03};
 
-// Large enough that the per-call cost vanishes, small enough that the pages
-// just hashed can be dropped from the cache behind the reader.
-constexpr uint64_t kChunk = uint64_t{1} << 20;
-
-bool Update(EVP_MD_CTX* context, ByteView file, uint64_t begin, uint64_t end) {
-  if (end < begin || !RangeInside(file.size(), begin, end - begin)) return false;
+ImageDigestError Update(EVP_MD_CTX* context, const ByteSource& file,
+                        std::span<uint8_t> buffer, uint64_t begin, uint64_t end) {
+  if (end < begin || !RangeInside(file.size(), begin, end - begin) || buffer.empty()) {
+    return ImageDigestError::kBadArguments;
+  }
   for (uint64_t position = begin; position < end;) {
-    uint64_t length = std::min(kChunk, end - position);
-    if (EVP_DigestUpdate(context, file.data() + position,
-                         static_cast<size_t>(length)) != 1) {
-      return false;
+    const size_t length =
+        static_cast<size_t>(std::min<uint64_t>(buffer.size(), end - position));
+    if (!file.Read(position, buffer.first(length))) return ImageDigestError::kReadFault;
+    if (EVP_DigestUpdate(context, buffer.data(), length) != 1) {
+      return ImageDigestError::kOpenSsl;
     }
     position += length;
   }
-  return true;
+  return ImageDigestError::kNone;
 }
 
 }  // namespace
@@ -53,26 +55,48 @@ std::optional<Bytes> Digest(const EVP_MD* md, ByteView bytes) {
   return out;
 }
 
-std::optional<Bytes> ComputeImageDigest(ByteView file, const PeImage& image,
-                                        const EVP_MD* md) {
+ImageDigestError ComputeImageDigest(const ByteSource& file, const PeImage& image,
+                                    const EVP_MD* md, std::span<uint8_t> buffer,
+                                    Bytes* digest) {
+  digest->clear();
   EvpMdCtxPtr context(EVP_MD_CTX_new());
   if (!context || EVP_DigestInit_ex(context.get(), md, nullptr) != 1) {
-    return std::nullopt;
+    return ImageDigestError::kOpenSsl;
   }
   const uint64_t checksumEnd = image.checksumOffset + 4;
   const uint64_t entryEnd = image.securityEntryOffset + 8;
-  if (!Update(context.get(), file, 0, image.checksumOffset) ||
-      !Update(context.get(), file, checksumEnd, image.securityEntryOffset) ||
-      !Update(context.get(), file, entryEnd, image.certTableOffset)) {
-    return std::nullopt;
+  const std::pair<uint64_t, uint64_t> ranges[] = {
+      {0, image.checksumOffset},
+      {checksumEnd, image.securityEntryOffset},
+      {entryEnd, image.certTableOffset},
+  };
+  for (const auto& [begin, end] : ranges) {
+    ImageDigestError error = Update(context.get(), file, buffer, begin, end);
+    if (error != ImageDigestError::kNone) return error;
   }
   Bytes out(EVP_MAX_MD_SIZE);
   unsigned int length = 0;
   if (EVP_DigestFinal_ex(context.get(), out.data(), &length) != 1) {
-    return std::nullopt;
+    return ImageDigestError::kOpenSsl;
   }
   out.resize(length);
-  return out;
+  *digest = std::move(out);
+  return ImageDigestError::kNone;
+}
+
+std::optional<Bytes> ComputeImageDigest(const ByteSource& file, const PeImage& image,
+                                        const EVP_MD* md) {
+  std::vector<uint8_t> buffer(kImageDigestBufferSize);
+  Bytes digest;
+  if (ComputeImageDigest(file, image, md, buffer, &digest) != ImageDigestError::kNone) {
+    return std::nullopt;
+  }
+  return digest;
+}
+
+std::optional<Bytes> ComputeImageDigest(ByteView file, const PeImage& image,
+                                        const EVP_MD* md) {
+  return ComputeImageDigest(MemorySource(file), image, md);
 }
 
 }  // namespace wintrust

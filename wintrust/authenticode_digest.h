@@ -6,8 +6,10 @@
 #include <openssl/evp.h>
 
 #include <optional>
+#include <span>
 
 #include "wintrust/byte_view.h"
+#include "wintrust/file_source.h"
 #include "wintrust/pe_image.h"
 
 namespace wintrust {
@@ -19,9 +21,29 @@ const EVP_MD* DigestForOid(ByteView oid);
 // Hashes `bytes` with `md`; nothing only when OpenSSL fails.
 std::optional<Bytes> Digest(const EVP_MD* md, ByteView bytes);
 
+// The buffer size the library streams the image through: large enough that
+// the per-read cost vanishes, small enough to stay in the processor's cache
+// between the read and the hash.
+constexpr size_t kImageDigestBufferSize = size_t{256} << 10;
+
+enum class ImageDigestError {
+  kNone,
+  kReadFault,  // a read came up short or failed: the file changed or broke
+  kOpenSsl,    // OpenSSL failed
+  kBadArguments,  // the image's ranges are out of order or outside the file,
+                  // or the buffer is empty: a caller's error
+};
+
 // The image digest of a file whose headers ParsePeHeaders read and whose
-// certificate table FindPkcs7Signature accepted. Reads straight from `file`
-// (a mapping), without copying it; nothing only when OpenSSL fails.
+// certificate table FindPkcs7Signature accepted, streamed through `buffer`
+// (any non-empty size; the file is never held whole).
+ImageDigestError ComputeImageDigest(const ByteSource& file, const PeImage& image,
+                                    const EVP_MD* md, std::span<uint8_t> buffer,
+                                    Bytes* digest);
+
+// The same with a buffer of the library's own choosing; nothing on failure.
+std::optional<Bytes> ComputeImageDigest(const ByteSource& file, const PeImage& image,
+                                        const EVP_MD* md);
 std::optional<Bytes> ComputeImageDigest(ByteView file, const PeImage& image,
                                         const EVP_MD* md);
 

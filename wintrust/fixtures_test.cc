@@ -31,12 +31,12 @@ const std::map<std::string, std::string> kOsslsigncodeDisagrees = {
 
 std::string DigestName(ByteView file) {
   PeImage image;
-  ByteView blob;
+  SignatureBlob blob;
   SignedData signedData;
   IndirectData indirect;
   if (ParsePeHeaders(file, &image) != PeStatus::kOk ||
-      FindPkcs7Signature(file, image, &blob) != PeStatus::kOk ||
-      ParseSignedData(blob, &signedData) != DerError::kNone ||
+      FindPkcs7Signature(MemorySource(file), image, &blob) != PeStatus::kOk ||
+      ParseSignedData(blob.bytes, &signedData) != DerError::kNone ||
       !ParseIndirectData(signedData.contentElement, &indirect)) {
     return "-";
   }
@@ -108,14 +108,17 @@ TEST_P(FixtureTest, OsslsigncodeOpinion) {
   std::smatch match;
   static const std::regex kCalculated("Calculated message digest : ([0-9A-F]+)");
   if (entry.digest != "-" && std::regex_search(output, match, kCalculated)) {
-    Bytes file = testing::ReadWholeFile(dir + "/" + entry.file);
+    // Read through the file, the way the library reads it.
+    FileOpenError error;
+    std::unique_ptr<FileSource> file = FileSource::Open(dir + "/" + entry.file, &error);
+    ASSERT_TRUE(file);
     PeImage image;
-    ByteView blob;
-    ASSERT_EQ(ParsePeHeaders(file, &image), PeStatus::kOk);
-    ASSERT_EQ(FindPkcs7Signature(file, image, &blob), PeStatus::kOk);
+    SignatureBlob blob;
+    ASSERT_EQ(ParsePeHeaders(*file, &image), PeStatus::kOk);
+    ASSERT_EQ(FindPkcs7Signature(*file, image, &blob), PeStatus::kOk);
     const EVP_MD* md = EVP_get_digestbyname(entry.digest.c_str());
     ASSERT_NE(md, nullptr);
-    auto digest = ComputeImageDigest(file, image, md);
+    auto digest = ComputeImageDigest(*file, image, md);
     ASSERT_TRUE(digest);
     std::string ours = testing::Hex(*digest);
     std::string theirs = match[1].str();

@@ -1,11 +1,14 @@
 // Bounds-checked reading of the PE headers and the attribute certificate
 // table, enough to compute the Authenticode image digest and to find the
-// PKCS#7 signature. PE32 and PE32+ images.
+// PKCS#7 signature. PE32 and PE32+ images. Everything is read from a
+// ByteSource into small buffers of fixed size, except the signature itself,
+// whose size is capped (kMaxSignatureSize).
 #pragma once
 
 #include <cstdint>
 
 #include "wintrust/byte_view.h"
+#include "wintrust/file_source.h"
 
 namespace wintrust {
 
@@ -14,7 +17,14 @@ enum class PeStatus {
   kNotPe,        // not a PE image: too short, no MZ or PE signature, headers
                  // cut short, an optional header that is neither PE32 nor PE32+
   kNoSignature,  // a PE image without a usable certificate table
+  kTooLarge,     // the PKCS#7 entry is larger than kMaxSignatureSize
+  kReadFault,    // a read inside the file's size came up short or failed
 };
+
+// The largest PKCS#7 blob the library reads into memory: far above any real
+// signature (a few kilobytes to a few hundred), far below what would strain
+// the caller's memory.
+constexpr uint64_t kMaxSignatureSize = uint64_t{64} << 20;
 
 struct PeImage {
   bool pe32Plus = false;
@@ -26,16 +36,25 @@ struct PeImage {
   uint32_t certTableSize = 0;
 };
 
-// Reads the headers. kNotPe when the file is not a PE image. kNoSignature is
-// never returned: a missing certificate directory is reported by
-// FindPkcs7Signature.
+// Reads the headers. kNotPe when the file is not a PE image, kReadFault when
+// a read fails. kNoSignature is never returned: a missing certificate
+// directory is reported by FindPkcs7Signature.
+PeStatus ParsePeHeaders(const ByteSource& file, PeImage* image);
+// The same over bytes in memory.
 PeStatus ParsePeHeaders(ByteView file, PeImage* image);
 
-// Finds the DER blob of the first WIN_CERTIFICATE of revision 2.0 and type
-// PKCS_SIGNED_DATA. kNoSignature when there is no certificate directory, the
-// table does not end exactly at the end of the file, it overlaps the headers,
-// an entry before the one sought is malformed or cut short, or no entry is of
-// that revision and type. `blob` is the entry's bCertificate, padding included.
-PeStatus FindPkcs7Signature(ByteView file, const PeImage& image, ByteView* blob);
+struct SignatureBlob {
+  uint64_t offset = 0;  // file offset of bCertificate
+  Bytes bytes;          // a copy of bCertificate, padding included
+};
+
+// Finds the first WIN_CERTIFICATE of revision 2.0 and type PKCS_SIGNED_DATA
+// and reads its bCertificate. kNoSignature when there is no certificate
+// directory, the table does not end exactly at the end of the file, it
+// overlaps the headers, an entry before the one sought is malformed or cut
+// short, or no entry is of that revision and type. kTooLarge when the entry
+// holds more than kMaxSignatureSize bytes; kReadFault when a read fails.
+PeStatus FindPkcs7Signature(const ByteSource& file, const PeImage& image,
+                            SignatureBlob* blob);
 
 }  // namespace wintrust

@@ -16,12 +16,14 @@ const uint8_t kBlob[] = {0x30, 0x03, 0x02, 0x01, 0x01};
 
 Bytes PkcsTable() { return WinCertificate(0x0200, 0x0002, kBlob); }
 
-PeStatus Find(const Bytes& file, ByteView* blob) {
+PeStatus Find(const Bytes& file, SignatureBlob* blob) {
   PeImage image;
   PeStatus status = ParsePeHeaders(file, &image);
   if (status != PeStatus::kOk) return status;
-  return FindPkcs7Signature(file, image, blob);
+  return FindPkcs7Signature(MemorySource(file), image, blob);
 }
+
+ByteView View(const SignatureBlob& blob) { return blob.bytes; }
 
 TEST(PeImage, ReadsPe32AndPe32PlusHeaders) {
   for (bool plus : {false, true}) {
@@ -33,10 +35,11 @@ TEST(PeImage, ReadsPe32AndPe32PlusHeaders) {
     EXPECT_EQ(image.securityEntryOffset, pe.securityEntry);
     EXPECT_EQ(image.securityEntryOffset, pe.optionalHeader + (plus ? 144u : 128u));
     EXPECT_EQ(image.certTableOffset, pe.tableOffset);
-    ByteView blob;
-    ASSERT_EQ(FindPkcs7Signature(pe.bytes, image, &blob), PeStatus::kOk);
-    ASSERT_GE(blob.size(), sizeof kBlob);
-    EXPECT_TRUE(SameBytes(blob.subspan(0, sizeof kBlob), kBlob));
+    SignatureBlob blob;
+    ASSERT_EQ(FindPkcs7Signature(MemorySource(pe.bytes), image, &blob), PeStatus::kOk);
+    EXPECT_EQ(blob.offset, pe.tableOffset + 8);
+    ASSERT_GE(blob.bytes.size(), sizeof kBlob);
+    EXPECT_TRUE(SameBytes(View(blob).subspan(0, sizeof kBlob), kBlob));
   }
 }
 
@@ -73,7 +76,7 @@ TEST(PeImage, NotPeImages) {
 }
 
 TEST(PeImage, NoCertificateDirectory) {
-  ByteView blob;
+  SignatureBlob blob;
   EXPECT_EQ(Find(BuildPe(false, {}).bytes, &blob), PeStatus::kNoSignature);
   Bytes fewDirectories = BuildPe(false, PkcsTable()).bytes;
   PutLe32(&fewDirectories, 0x98 + 92, 4);
@@ -81,7 +84,7 @@ TEST(PeImage, NoCertificateDirectory) {
 }
 
 TEST(PeImage, TableMustEndAtEndOfFile) {
-  ByteView blob;
+  SignatureBlob blob;
   testing::SyntheticPe pe = BuildPe(true, PkcsTable());
   Bytes appended = pe.bytes;
   appended.push_back(0);
@@ -103,7 +106,7 @@ TEST(PeImage, TableMustEndAtEndOfFile) {
 }
 
 TEST(PeImage, MalformedEntries) {
-  ByteView blob;
+  SignatureBlob blob;
   Bytes shortLength = PkcsTable();
   PutLe32(&shortLength, 0, 4);
   EXPECT_EQ(Find(BuildPe(true, shortLength).bytes, &blob), PeStatus::kNoSignature);
@@ -124,10 +127,10 @@ TEST(PeImage, FirstPkcs7EntryAfterOthers) {
   table.insert(table.end(), second.begin(), second.end());
   Bytes third = WinCertificate(0x0200, 0x0002, ByteView(kBlob, 2));
   table.insert(table.end(), third.begin(), third.end());
-  ByteView blob;
+  SignatureBlob blob;
   testing::SyntheticPe pe = BuildPe(true, table);  // outlives the view
   ASSERT_EQ(Find(pe.bytes, &blob), PeStatus::kOk);
-  EXPECT_TRUE(SameBytes(blob.subspan(0, sizeof kBlob), kBlob));
+  EXPECT_TRUE(SameBytes(View(blob).subspan(0, sizeof kBlob), kBlob));
 }
 
 }  // namespace

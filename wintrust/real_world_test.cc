@@ -89,10 +89,10 @@ TEST(RealWorld, DebianShimSignedByMicrosoft) {
   // not read; a copy keeping only the first entry (the one verified) gives
   // osslsigncode the same image and the same primary signature.
   PeImage image;
-  ByteView blob;
+  SignatureBlob blob;
   ASSERT_EQ(ParsePeHeaders(file, &image), PeStatus::kOk);
-  ASSERT_EQ(FindPkcs7Signature(file, image, &blob), PeStatus::kOk);
-  uint64_t firstEntry = (uint64_t{blob.size()} + 8 + 7) & ~uint64_t{7};
+  ASSERT_EQ(FindPkcs7Signature(MemorySource(file), image, &blob), PeStatus::kOk);
+  uint64_t firstEntry = (uint64_t{blob.bytes.size()} + 8 + 7) & ~uint64_t{7};
   Bytes firstOnly(file.begin(), file.begin() + static_cast<long>(image.certTableOffset + firstEntry));
   testing::PutLe32(&firstOnly, image.securityEntryOffset + 4, static_cast<uint32_t>(firstEntry));
   std::string firstOnlyPath = dir + "/shim-first-signature.efi";

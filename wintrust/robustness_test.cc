@@ -109,8 +109,9 @@ TEST_F(RobustnessTest, IndirectDigestChangeIsBadDigest) {
   // The image digest sits at the end of SpcIndirectDataContent; find it by
   // value and change its last byte.
   Bytes changed = file_;
-  ByteView blob;
-  ASSERT_EQ(FindPkcs7Signature(changed, image_, &blob), PeStatus::kOk);
+  SignatureBlob signature;
+  ASSERT_EQ(FindPkcs7Signature(MemorySource(changed), image_, &signature), PeStatus::kOk);
+  ByteView blob(changed.data() + signature.offset, signature.bytes.size());
   // Search the blob for the 32-byte SHA-256 digest's OCTET STRING header
   // preceded by the SHA-256 OID and NULL parameters.
   const uint8_t marker[] = {0x60, 0x86, 0x48, 0x01, 0x65, 0x03, 0x04, 0x02, 0x01,

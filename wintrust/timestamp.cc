@@ -107,11 +107,18 @@ std::optional<time_t> FindValidTimestamp(const SignerInfo& signer,
                                          const std::vector<X509Ptr>& certificates,
                                          X509_STORE* store) {
   if (signer.unauthAttributes.empty()) return std::nullopt;
-  for (ByteView token : AttributeValues(signer.unauthAttributes, oid::kRfc3161CounterSign)) {
-    if (auto when = CheckRfc3161(token, signer, certificates, store)) return when;
+  // Each attempt may build a chain over all of the message's certificates,
+  // so the number of attempts is bounded: otherwise a signature packed with
+  // both countersignatures and certificates would cost their product.
+  std::vector<ByteView> tokens =
+      AttributeValues(signer.unauthAttributes, oid::kRfc3161CounterSign);
+  for (size_t i = 0; i < tokens.size() && i < kMaxCountersignatureAttempts; ++i) {
+    if (auto when = CheckRfc3161(tokens[i], signer, certificates, store)) return when;
   }
-  for (ByteView element : AttributeValues(signer.unauthAttributes, oid::kCounterSignature)) {
-    if (auto when = CheckLegacy(element, signer, certificates, store)) return when;
+  std::vector<ByteView> legacy =
+      AttributeValues(signer.unauthAttributes, oid::kCounterSignature);
+  for (size_t i = 0; i < legacy.size() && i < kMaxCountersignatureAttempts; ++i) {
+    if (auto when = CheckLegacy(legacy[i], signer, certificates, store)) return when;
   }
   return std::nullopt;
 }

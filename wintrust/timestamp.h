@@ -5,6 +5,7 @@
 // time stamping, at the time it states) all check out.
 #pragma once
 
+#include <cstddef>
 #include <ctime>
 #include <optional>
 #include <vector>
@@ -14,9 +15,13 @@
 
 namespace wintrust {
 
+// At most this many countersignatures of each kind are tried.
+constexpr size_t kMaxCountersignatureAttempts = 8;
+
 // The time stated by the first valid countersignature among the signer's
-// unauthenticated attributes, RFC 3161 tokens first; nothing when none is
-// valid. `certificates` are those of the outer message.
+// unauthenticated attributes, RFC 3161 tokens first (only the first
+// kMaxCountersignatureAttempts of each kind); nothing when none is valid.
+// `certificates` are those of the outer message.
 std::optional<time_t> FindValidTimestamp(const SignerInfo& signer,
                                          const std::vector<X509Ptr>& certificates,
                                          X509_STORE* store);

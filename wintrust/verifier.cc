@@ -4,7 +4,7 @@
 
 #include "wintrust/authenticode_digest.h"
 #include "wintrust/chain_policy.h"
-#include "wintrust/mapped_file.h"
+#include "wintrust/file_source.h"
 #include "wintrust/pe_image.h"
 #include "wintrust/signed_data.h"
 #include "wintrust/signer_check.h"
@@ -32,18 +32,33 @@ HRESULT FromDerError(DerError error) {
   return error == DerError::kEndOfData ? CRYPT_E_ASN1_EOD : CRYPT_E_ASN1_BADTAG;
 }
 
-HRESULT VerifyMapped(ByteView file, const MappedFile* mapping, TrustState* state) {
+HRESULT FromPeStatus(PeStatus status, HRESULT otherwise) {
+  switch (status) {
+    case PeStatus::kReadFault:
+      return kErrorReadFault;
+    case PeStatus::kTooLarge:
+      // The ASN.1 decoder's "value too large": the blob is refused before
+      // it is decoded.
+      return CRYPT_E_ASN1_LARGE;
+    default:
+      return otherwise;
+  }
+}
+
+}  // namespace
+
+HRESULT VerifySource(const ByteSource& file, TrustState* state) {
   PeImage image;
-  if (ParsePeHeaders(file, &image) != PeStatus::kOk) {
-    return TRUST_E_SUBJECT_FORM_UNKNOWN;
+  PeStatus peStatus = ParsePeHeaders(file, &image);
+  if (peStatus != PeStatus::kOk) {
+    return FromPeStatus(peStatus, TRUST_E_SUBJECT_FORM_UNKNOWN);
   }
-  ByteView blob;
-  if (FindPkcs7Signature(file, image, &blob) != PeStatus::kOk) {
-    return TRUST_E_NOSIGNATURE;
-  }
+  SignatureBlob blob;
+  peStatus = FindPkcs7Signature(file, image, &blob);
+  if (peStatus != PeStatus::kOk) return FromPeStatus(peStatus, TRUST_E_NOSIGNATURE);
 
   SignedData signedData;
-  DerError derError = ParseSignedData(blob, &signedData);
+  DerError derError = ParseSignedData(blob.bytes, &signedData);
   if (derError != DerError::kNone) return FromDerError(derError);
   // SignedData that is not Authenticode's (no indirect data, no signer)
   // carries no signature of the image.
@@ -57,10 +72,18 @@ HRESULT VerifyMapped(ByteView file, const MappedFile* mapping, TrustState* state
   }
   const EVP_MD* md = DigestForOid(indirect.digestAlgorithm);
   if (md == nullptr) return NTE_BAD_ALGID;
-  if (mapping != nullptr) mapping->AdviseSequential(0, image.certTableOffset);
-  auto digest = ComputeImageDigest(file, image, md);
-  if (!digest) return E_OUTOFMEMORY;
-  if (!SameBytes(*digest, indirect.digest)) return TRUST_E_BAD_DIGEST;
+  file.AdviseSequential(0, image.certTableOffset);
+  std::vector<uint8_t> buffer(kImageDigestBufferSize);
+  Bytes digest;
+  switch (ComputeImageDigest(file, image, md, buffer, &digest)) {
+    case ImageDigestError::kNone:
+      break;
+    case ImageDigestError::kReadFault:
+      return kErrorReadFault;
+    default:
+      return E_OUTOFMEMORY;
+  }
+  if (!SameBytes(digest, indirect.digest)) return TRUST_E_BAD_DIGEST;
 
   // Only the primary signer counts; nested signatures live in its
   // unauthenticated attributes and are not looked at.
@@ -95,19 +118,17 @@ HRESULT VerifyMapped(ByteView file, const MappedFile* mapping, TrustState* state
   return chain.status;
 }
 
-}  // namespace
-
 HRESULT VerifyImage(ByteView file, TrustState* state) {
-  return VerifyMapped(file, nullptr, state);
+  return VerifySource(MemorySource(file), state);
 }
 
 HRESULT VerifyFile(const char16_t* path, TrustState* state) {
   auto bytesPath = Utf16PathToBytes(path);
   if (!bytesPath) return kErrorInvalidName;
   FileOpenError error;
-  std::unique_ptr<MappedFile> file = MappedFile::Open(*bytesPath, &error);
+  std::unique_ptr<FileSource> file = FileSource::Open(*bytesPath, &error);
   if (!file) return FromOpenError(error);
-  return VerifyMapped(file->bytes(), file.get(), state);
+  return VerifySource(*file, state);
 }
 
 }  // namespace wintrust

@@ -10,10 +10,13 @@
 //                                         TRUST_E_BAD_DIGEST
 //   5. its chain is valid, at the time of a valid timestamp or else now
 //                                         else a chain status (chain_policy.h)
-// Files that cannot be opened give the Win32 error Windows' CreateFile would.
+// Files that cannot be opened give the Win32 error Windows' CreateFile would;
+// a read that fails or comes up short once the file is open (another process
+// truncated it) gives ERROR_READ_FAULT.
 #pragma once
 
 #include "wintrust/byte_view.h"
+#include "wintrust/file_source.h"
 #include "wintrust/trust_state.h"
 #include "wintrust/wintrust.h"
 
@@ -29,7 +32,10 @@ constexpr HRESULT kErrorInvalidName = 123;
 // found in `state`.
 HRESULT VerifyFile(const char16_t* path, TrustState* state);
 
-// The same for a file already in memory (or mapped).
+// The same for bytes read through `file`.
+HRESULT VerifySource(const ByteSource& file, TrustState* state);
+
+// The same for a file already in memory.
 HRESULT VerifyImage(ByteView file, TrustState* state);
 
 }  // namespace wintrust

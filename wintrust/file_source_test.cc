@@ -1,4 +1,4 @@
-#include "wintrust/mapped_file.h"
+#include "wintrust/file_source.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -34,10 +34,10 @@ TEST(Utf16PathToBytes, RejectsWhatNamesNoFile) {
   EXPECT_FALSE(Utf16PathToBytes(lowNotEscape));
 }
 
-class MappedFileTest : public ::testing::Test {
+class FileSourceTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    char pattern[] = "/tmp/wintrust-mapped-XXXXXX";
+    char pattern[] = "/tmp/wintrust-source-XXXXXX";
     ASSERT_NE(mkdtemp(pattern), nullptr);
     dir_ = pattern;
   }
@@ -48,38 +48,73 @@ class MappedFileTest : public ::testing::Test {
   std::string dir_;
 };
 
-TEST_F(MappedFileTest, MapsContentAndEmptyFiles) {
+TEST_F(FileSourceTest, ReadsContentAndEmptyFiles) {
   const uint8_t content[] = {'M', 'Z', 0, 1, 2};
   testing::WriteWholeFile(dir_ + "/f", content);
   FileOpenError error;
-  auto file = MappedFile::Open(dir_ + "/f", &error);
+  auto file = FileSource::Open(dir_ + "/f", &error);
   ASSERT_TRUE(file);
   EXPECT_EQ(error, FileOpenError::kNone);
-  ASSERT_EQ(file->bytes().size(), 5u);
-  EXPECT_EQ(file->bytes()[4], 2);
+  ASSERT_EQ(file->size(), 5u);
+  uint8_t out[3] = {};
+  ASSERT_TRUE(file->Read(2, out));
+  EXPECT_EQ(out[0], 0);
+  EXPECT_EQ(out[2], 2);
+  EXPECT_TRUE(file->Read(5, std::span<uint8_t>()));
+  EXPECT_FALSE(file->Read(3, out)) << "a range past the end is refused";
+  EXPECT_FALSE(file->Read(UINT64_MAX, out)) << "an offset that would wrap is refused";
   file->AdviseSequential(0, 5);
   file->AdviseSequential(3, 100);  // outside: ignored, not a crash
 
   testing::WriteWholeFile(dir_ + "/empty", ByteView{});
-  auto empty = MappedFile::Open(dir_ + "/empty", &error);
+  auto empty = FileSource::Open(dir_ + "/empty", &error);
   ASSERT_TRUE(empty);
-  EXPECT_TRUE(empty->bytes().empty());
+  EXPECT_EQ(empty->size(), 0u);
+  EXPECT_FALSE(empty->Read(0, out));
 }
 
-TEST_F(MappedFileTest, ReportsWhyItCannotOpen) {
+TEST_F(FileSourceTest, ReadOfAFileThatShrankFails) {
+  Bytes content(100000);
+  for (size_t i = 0; i < content.size(); ++i) content[i] = static_cast<uint8_t>(i);
+  testing::WriteWholeFile(dir_ + "/f", content);
   FileOpenError error;
-  EXPECT_FALSE(MappedFile::Open(dir_ + "/missing", &error));
+  auto file = FileSource::Open(dir_ + "/f", &error);
+  ASSERT_TRUE(file);
+  ASSERT_EQ(truncate((dir_ + "/f").c_str(), 40000), 0);
+  EXPECT_EQ(file->size(), 100000u) << "the size is the one seen at open";
+  Bytes out(1000);
+  EXPECT_TRUE(file->Read(39000, out)) << "what is left still reads";
+  EXPECT_EQ(out[999], static_cast<uint8_t>(39999));
+  EXPECT_FALSE(file->Read(39500, out)) << "a read crossing the new end comes up short";
+  EXPECT_FALSE(file->Read(60000, out)) << "a read past the new end finds nothing";
+}
+
+TEST(MemorySource, ReadsInsideOnly) {
+  const uint8_t content[] = {1, 2, 3, 4};
+  MemorySource source(content);
+  uint8_t out[2] = {};
+  ASSERT_TRUE(source.Read(2, out));
+  EXPECT_EQ(out[0], 3);
+  EXPECT_EQ(out[1], 4);
+  EXPECT_FALSE(source.Read(3, out));
+  EXPECT_FALSE(source.Read(UINT64_MAX - 1, out));
+  EXPECT_TRUE(MemorySource(ByteView{}).Read(0, std::span<uint8_t>()));
+}
+
+TEST_F(FileSourceTest, ReportsWhyItCannotOpen) {
+  FileOpenError error;
+  EXPECT_FALSE(FileSource::Open(dir_ + "/missing", &error));
   EXPECT_EQ(error, FileOpenError::kNotFound);
-  EXPECT_FALSE(MappedFile::Open(dir_, &error));
+  EXPECT_FALSE(FileSource::Open(dir_, &error));
   EXPECT_EQ(error, FileOpenError::kNotRegular);
   ASSERT_EQ(mkfifo((dir_ + "/fifo").c_str(), 0600), 0);
   // Opening a FIFO without a writer must neither block nor succeed.
-  EXPECT_FALSE(MappedFile::Open(dir_ + "/fifo", &error));
+  EXPECT_FALSE(FileSource::Open(dir_ + "/fifo", &error));
   EXPECT_EQ(error, FileOpenError::kNotRegular);
   if (geteuid() != 0) {
     testing::WriteWholeFile(dir_ + "/secret", ByteView{});
     chmod((dir_ + "/secret").c_str(), 0);
-    EXPECT_FALSE(MappedFile::Open(dir_ + "/secret", &error));
+    EXPECT_FALSE(FileSource::Open(dir_ + "/secret", &error));
     EXPECT_EQ(error, FileOpenError::kAccessDenied);
   }
 }

@@ -1,10 +1,11 @@
-#include "wintrust/mapped_file.h"
+#include "wintrust/file_source.h"
 
 #include <errno.h>
 #include <fcntl.h>
-#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
+#include <cstring>
 
 namespace wintrust {
 namespace {
@@ -27,12 +28,18 @@ void AppendUtf8(std::string* out, uint32_t code) {
   }
 }
 
-// Closes a descriptor when the scope ends.
+// Closes a descriptor when the scope ends, unless it is handed on.
 class FdCloser {
  public:
   explicit FdCloser(int fd) : fd_(fd) {}
   ~FdCloser() {
     if (fd_ >= 0) close(fd_);
+  }
+  // Hands the descriptor on; the closer no longer closes it.
+  int Release() {
+    int fd = fd_;
+    fd_ = -1;
+    return fd;
   }
   FdCloser(const FdCloser&) = delete;
   FdCloser& operator=(const FdCloser&) = delete;
@@ -84,7 +91,13 @@ std::optional<std::string> Utf16PathToBytes(const char16_t* path) {
   return out;
 }
 
-std::unique_ptr<MappedFile> MappedFile::Open(const std::string& path,
+bool MemorySource::Read(uint64_t offset, std::span<uint8_t> out) const {
+  if (!RangeInside(bytes_.size(), offset, out.size())) return false;
+  if (!out.empty()) std::memcpy(out.data(), bytes_.data() + offset, out.size());
+  return true;
+}
+
+std::unique_ptr<FileSource> FileSource::Open(const std::string& path,
                                              FileOpenError* error) {
   *error = FileOpenError::kNone;
   // O_NONBLOCK: opening a FIFO must not wait for a writer.
@@ -103,39 +116,36 @@ std::unique_ptr<MappedFile> MappedFile::Open(const std::string& path,
     *error = FileOpenError::kNotRegular;
     return nullptr;
   }
-  if (info.st_size < 0 ||
-      static_cast<uint64_t>(info.st_size) > SIZE_MAX) {
+  if (info.st_size < 0) {
     *error = FileOpenError::kOther;
     return nullptr;
   }
-  size_t size = static_cast<size_t>(info.st_size);
-  if (size == 0) {
-    return std::unique_ptr<MappedFile>(new MappedFile(nullptr, 0));
-  }
-  void* data = mmap(nullptr, size, PROT_READ, MAP_PRIVATE, fd, 0);
-  if (data == MAP_FAILED) {
-    *error = FileOpenError::kOther;
-    return nullptr;
-  }
-  // The mapping keeps the file alive; the descriptor is closed on return.
-  return std::unique_ptr<MappedFile>(
-      new MappedFile(static_cast<const uint8_t*>(data), size));
+  return std::unique_ptr<FileSource>(
+      new FileSource(closer.Release(), static_cast<uint64_t>(info.st_size)));
 }
 
-MappedFile::~MappedFile() {
-  if (data_ != nullptr) munmap(const_cast<uint8_t*>(data_), size_);
+FileSource::~FileSource() { close(fd_); }
+
+bool FileSource::Read(uint64_t offset, std::span<uint8_t> out) const {
+  // size_ came from st_size, so every offset inside it fits in off_t.
+  if (!RangeInside(size_, offset, out.size())) return false;
+  size_t done = 0;
+  while (done < out.size()) {
+    ssize_t count = pread(fd_, out.data() + done, out.size() - done,
+                          static_cast<off_t>(offset + done));
+    if (count < 0 && errno == EINTR) continue;
+    // Zero before the end: the file is shorter than when it was opened.
+    if (count <= 0) return false;
+    done += static_cast<size_t>(count);
+  }
+  return true;
 }
 
-void MappedFile::AdviseSequential(uint64_t offset, uint64_t length) const {
-  if (data_ == nullptr || !RangeInside(size_, offset, length)) return;
-  long page = sysconf(_SC_PAGESIZE);
-  uint64_t pageSize = page > 0 ? static_cast<uint64_t>(page) : 4096;
-  uint64_t start = offset - offset % pageSize;
-  uint64_t end = offset + length;
-  void* base = const_cast<uint8_t*>(data_) + start;
-  size_t span = static_cast<size_t>(end - start);
-  madvise(base, span, MADV_SEQUENTIAL);
-  madvise(base, span, MADV_WILLNEED);
+void FileSource::AdviseSequential(uint64_t offset, uint64_t length) const {
+  if (!RangeInside(size_, offset, length)) return;
+  // Doubles the kernel's read-ahead for the range.
+  posix_fadvise(fd_, static_cast<off_t>(offset), static_cast<off_t>(length),
+                POSIX_FADV_SEQUENTIAL);
 }
 
 }  // namespace wintrust
