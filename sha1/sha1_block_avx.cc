@@ -35,7 +35,9 @@ void Sha1BlockAvx(Sha1State* state) {
       :
       : [block] "r"(state->block), [w] "r"(w), [k] "r"(&CONST_SH)
       : "xmm0", "xmm1", "xmm2", "xmm3", "xmm4", "memory");
-  sha1_skeleton::ExpandSchedule(w, w[13], w[14], w[15]);
+  uint32_t window[8];
+  sha1_skeleton::ReadWindow(w, window);
+  sha1_skeleton::ExpandSchedule(w, window);
   // Two K rows at a time in registers; the schedule words are the memory
   // operands of the non-destructive additions.
   asm volatile(

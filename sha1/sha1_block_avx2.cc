@@ -31,7 +31,9 @@ void Sha1BlockAvx2(Sha1State* state) {
       :
       : [block] "r"(state->block), [w] "r"(w), [k] "r"(&CONST_SH)
       : "xmm0", "xmm1", "xmm2", "memory");
-  sha1_skeleton::ExpandSchedule(w, w[13], w[14], w[15]);
+  uint32_t window[8];
+  sha1_skeleton::ReadWindow(w, window);
+  sha1_skeleton::ExpandSchedule(w, window);
   // 20 words per constant do not divide into eight-word vectors: words 16-23
   // take K0 in the low lanes and K1 in the high ones, words 56-63 K2 and K3.
   asm volatile(

@@ -9,11 +9,9 @@
 
 void Sha1BlockSse2(Sha1State* state) {
   uint32_t* w = state->schedule;
-  uint32_t x1;
-  uint32_t x2;
-  uint32_t x3;
-  sha1_skeleton::LoadBlockScalar(state->block, w, x1, x2, x3);
-  sha1_skeleton::ExpandSchedule(w, x1, x2, x3);
+  uint32_t window[8];
+  sha1_skeleton::LoadBlockScalar(state->block, w, window);
+  sha1_skeleton::ExpandSchedule(w, window);
   sha1_sse_steps::AddRoundConstants(w);
   sha1_skeleton::CompressRounds<true>(w, state->hash);
 }

@@ -28,7 +28,9 @@ void Sha1BlockSsse3(Sha1State* state) {
       :
       : [block] "r"(state->block), [w] "r"(w), [k] "r"(&CONST_SH)
       : "xmm0", "xmm1", "xmm2", "xmm3", "memory");
-  sha1_skeleton::ExpandSchedule(w, w[13], w[14], w[15]);
+  uint32_t window[8];
+  sha1_skeleton::ReadWindow(w, window);
+  sha1_skeleton::ExpandSchedule(w, window);
   sha1_sse_steps::AddRoundConstants(w);
   sha1_skeleton::CompressRounds<true>(w, state->hash);
 }
