@@ -1,0 +1,90 @@
+// A small driver for counting instructions with callgrind: hashes a buffer
+// with one chosen block function, inside HashWithVariant, so that
+//   valgrind --tool=callgrind --toggle-collect='*HashWithVariant*'
+//            sha1_instruction_count Sha1BlockAvx2 16
+// counts exactly the hashing (Init, Reset, Update, Final and every block), not
+// the setup. Prints the digest so that the work cannot be optimised away.
+//
+// Usage: sha1_instruction_count BLOCK_FUNCTION [MEBIBYTES]
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <vector>
+
+#include "sha1/cpu_features.h"
+#include "sha1/sha1.h"
+#include "sha1/sha1_vector_blocks.h"
+
+namespace {
+
+struct Variant {
+  const char* name;
+  Sha1BlockFunction function;
+  uint32_t requiredFeatures;
+};
+
+const Variant kVariants[] = {
+    {"Sha1BlockX86", Sha1BlockX86, 0},
+    {"Sha1BlockSse2", Sha1BlockSse2, kCpuSse2},
+    {"Sha1BlockSsse3", Sha1BlockSsse3, kCpuSse2 | kCpuSse3 | kCpuSsse3},
+    {"Sha1BlockAvx", Sha1BlockAvx, kCpuSse2 | kCpuSse3 | kCpuSsse3 | kCpuAvx},
+    {"Sha1BlockAvx2", Sha1BlockAvx2,
+     kCpuSse2 | kCpuSse3 | kCpuSsse3 | kCpuAvx | kCpuAvx2},
+};
+
+__attribute__((noinline)) void HashWithVariant(Sha1BlockFunction function,
+                                               const uint8_t* data,
+                                               uint32_t length,
+                                               uint8_t* digest) {
+  Sha1Hasher hasher = {};
+  hasher.Init();
+  hasher.blockFunction = function;
+  hasher.Reset();
+  hasher.Update(data, length);
+  hasher.Final(digest);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc < 2 || argc > 3) {
+    fprintf(stderr, "usage: %s BLOCK_FUNCTION [MEBIBYTES]\n", argv[0]);
+    return 2;
+  }
+  const Variant* variant = nullptr;
+  for (const Variant& candidate : kVariants) {
+    if (strcmp(candidate.name, argv[1]) == 0)
+      variant = &candidate;
+  }
+  if (variant == nullptr) {
+    fprintf(stderr, "unknown block function %s\n", argv[1]);
+    return 2;
+  }
+  SelectSha1BlockFunction();
+  if ((UsableCpuFeatureFlags & variant->requiredFeatures) !=
+      variant->requiredFeatures) {
+    fprintf(stderr, "this machine cannot run %s\n", variant->name);
+    return 3;
+  }
+  long mebibytes = argc == 3 ? strtol(argv[2], nullptr, 10) : 16;
+  if (mebibytes <= 0 || mebibytes > 1024) {
+    fprintf(stderr, "MEBIBYTES must be 1 to 1024\n");
+    return 2;
+  }
+
+  std::vector<uint8_t> data(static_cast<size_t>(mebibytes) << 20);
+  uint32_t state = 1;
+  for (uint8_t& byte : data) {
+    state = state * 1103515245u + 12345u;
+    byte = static_cast<uint8_t>(state >> 24);
+  }
+  uint8_t digest[20];
+  HashWithVariant(variant->function, data.data(),
+                  static_cast<uint32_t>(data.size()), digest);
+  printf("%s %zu bytes ", variant->name, data.size());
+  for (uint8_t byte : digest)
+    printf("%02x", byte);
+  printf("\n");
+  return 0;
+}
