@@ -31,13 +31,20 @@ using Sha1BlockFunction = void (*)(Sha1State* state);
 
 class Sha1Hasher {
  public:
-  // Places the working area and picks the block function for this processor.
+  // Places the working area on the first 32-byte boundary in `storage` and
+  // stores the block function SelectSha1BlockFunction (cpu_features.h) picks
+  // for this processor. Writes nothing into the working area.
   void Init();
-  // Starts a message.
+  // Starts a message: the initial hash value, a byte count of 0, an empty
+  // buffer. Nothing else is written.
   void Reset();
-  // Absorbs `length` bytes at `data`, which are only read.
+  // Absorbs `length` bytes at `data`, which are only read and may have any
+  // alignment. Whole 64-byte blocks are compressed where they lie; at most 63
+  // bytes are buffered. A length of 0 changes nothing.
   void Update(const void* data, uint32_t length);
-  // Writes the 20-byte digest. The hasher needs Reset before further use.
+  // Pads the message, compresses the last block or two and writes the 20-byte
+  // digest, H0 to H4 each most significant byte first. The hasher needs Reset
+  // before further use.
   void Final(uint8_t* digest);
 
   Sha1State* state;
