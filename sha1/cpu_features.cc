@@ -111,7 +111,7 @@ Sha1BlockFunction SelectSha1BlockFunction() {
   }
 
   // SSSE3 is tested without SSE3 although Sha1BlockSsse3 also uses LDDQU:
-  // SSE3 came before SSSE3, and no processor has one without the other.
+  // SSE3 came before SSSE3, and every processor with SSSE3 has SSE3.
   uint32_t usable = UsableCpuFeatureFlags;
   Sha1BlockFunction chosen = Sha1BlockX86;
   if (usable & kCpuSse2) {

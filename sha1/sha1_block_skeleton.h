@@ -1,6 +1,11 @@
-// The steps that all five block functions share: the scalar load of the
-// block, the expansion of the message schedule and the 80 rounds, all in
-// 32-bit general-purpose instructions.
+// The steps that all five block functions share, in 32-bit general-purpose
+// instructions. Every block function runs the same steps in this order:
+//  1. load W0..W15, each read most significant byte first, into the schedule
+//     (scalar here; with vector loads and a byte shuffle in three variants);
+//  2. expand W16..W79 in 16 groups of four;
+//  3. in the vector variants only, add K(t div 20) to every schedule word;
+//  4. run the 80 rounds, taking schedule word t in round t;
+//  5. add the working variables into the chaining value.
 //
 // Only the block-function translation units include this file, each compiling
 // its own copy with its own instruction-set flag. Everything here therefore
