@@ -21,6 +21,7 @@
 #include "wintrust/pe_image.h"
 #include "wintrust/signed_data.h"
 #include "wintrust/signer_check.h"
+#include "wintrust/timestamp.h"
 #include "wintrust/test_support.h"
 #include "wintrust/verifier.h"
 
@@ -95,7 +96,15 @@ class HostileInputTest : public ::testing::Test {
  protected:
   void SetUp() override {
     ASSERT_FALSE(testing::FixtureDir().empty()) << "WINTRUST_FIXTURES is not set";
-    signed_ = testing::ReadWholeFile(testing::FixtureDir() + "/files/pe64-rsa-sha256.exe");
+    char pattern[] = "/tmp/wintrust-hostile-XXXXXX";
+    ASSERT_NE(mkdtemp(pattern), nullptr);
+    dir_ = pattern;
+    UseFixture("pe64-rsa-sha256.exe");
+  }
+
+  // Makes the named signed fixture the file the cases alter.
+  void UseFixture(const std::string& name) {
+    signed_ = testing::ReadWholeFile(testing::FixtureDir() + "/files/" + name);
     ASSERT_EQ(ParsePeHeaders(signed_, &image_), PeStatus::kOk);
     SignatureBlob signature;
     ASSERT_EQ(FindPkcs7Signature(MemorySource(signed_), image_, &signature), PeStatus::kOk);
@@ -103,11 +112,7 @@ class HostileInputTest : public ::testing::Test {
     Tlv contentInfo;
     ASSERT_EQ(ReadTlv(signature.bytes, &contentInfo), DerError::kNone);
     blob_.assign(contentInfo.whole.begin(), contentInfo.whole.end());
-
-    char pattern[] = "/tmp/wintrust-hostile-XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    dir_ = pattern;
-    ASSERT_EQ(VerifyBytes(signed_), 0) << "the unaltered file verifies";
+    ASSERT_EQ(VerifyBytes(signed_), 0) << "the unaltered " << name << " verifies";
   }
   void TearDown() override {
     std::string output;
@@ -397,6 +402,41 @@ TEST_F(HostileInputTest, SignerCertificateMissingFromTheMessage) {
   });
   ASSERT_EQ(removed, 1u);
   EXPECT_EQ(VerifyBytes(WithBlob(without)), TRUST_E_NO_SIGNER_CERT);
+}
+
+TEST_F(HostileInputTest, OnlyTheFirstCountersignaturesAreTried) {
+  // An expired signer whose RFC 3161 time stamp makes it valid; the same
+  // token behind N values that are no time stamps at all.
+  UseFixture("pe64-sha256-expired-timestamped.exe");
+  auto withJunkFirst = [&](size_t junk) {
+    return EditSignedData([&](std::vector<Bytes>* fields) {
+      Bytes& signers = fields->back();
+      std::vector<Bytes> signerInfos = Children(ContentOf(signers));
+      std::vector<Bytes> signerFields = Children(ContentOf(signerInfos[0]));
+      Bytes& unauthenticated = signerFields.back();
+      ASSERT_EQ(unauthenticated[0], der::kContext1);
+      std::vector<Bytes> attributes = Children(ContentOf(unauthenticated));
+      size_t changed = 0;
+      for (Bytes& attribute : attributes) {
+        std::vector<Bytes> parts = Children(ContentOf(attribute));
+        if (!SameBytes(ContentOf(parts[0]), oid::kRfc3161CounterSign)) continue;
+        std::vector<Bytes> values(junk, Bytes{der::kNull, 0});
+        for (const Bytes& token : Children(ContentOf(parts[1]))) values.push_back(token);
+        attribute = Der(der::kSequence, Concat({parts[0], Der(der::kSet, Concat(values))}));
+        ++changed;
+      }
+      ASSERT_EQ(changed, 1u);
+      unauthenticated = Der(der::kContext1, Concat(attributes));
+      signerInfos[0] = Der(der::kSequence, Concat(signerFields));
+      signers = Der(der::kSet, Concat(signerInfos));
+    });
+  };
+  ASSERT_EQ(kMaxCountersignatureAttempts, 8u);
+  EXPECT_EQ(VerifyBytes(WithBlob(withJunkFirst(7))), 0) << "the eighth is tried";
+  EXPECT_EQ(VerifyBytes(WithBlob(withJunkFirst(8))), CERT_E_EXPIRED) << "the ninth is not";
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(VerifyBytes(WithBlob(withJunkFirst(100000))), CERT_E_EXPIRED);
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
 }
 
 // ---- A file that shrinks during the verification ---------------------------
