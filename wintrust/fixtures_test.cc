@@ -9,7 +9,6 @@
 #include <cctype>
 #include <cstdio>
 #include <map>
-#include <regex>
 #include <set>
 
 #include "wintrust/authenticode_digest.h"
@@ -46,6 +45,17 @@ std::string DigestName(ByteView file) {
   for (char& c : name) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
   name.erase(std::remove(name.begin(), name.end(), '-'), name.end());
   return name;
+}
+
+// The hexadecimal digits that follow the first `label` in `text`; empty when
+// there are none.
+std::string HexAfter(const std::string& text, const std::string& label) {
+  size_t start = text.find(label);
+  if (start == std::string::npos) return {};
+  start += label.size();
+  size_t end = start;
+  while (end < text.size() && std::isxdigit(static_cast<unsigned char>(text[end]))) ++end;
+  return text.substr(start, end - start);
 }
 
 std::string StatusText(HRESULT status) {
@@ -105,9 +115,8 @@ TEST_P(FixtureTest, OsslsigncodeOpinion) {
     EXPECT_EQ(osslsigncodeTrusts, windowsTrusts) << output;
   }
   // Where osslsigncode computes the image digest, ours must equal it.
-  std::smatch match;
-  static const std::regex kCalculated("Calculated message digest : ([0-9A-F]+)");
-  if (entry.digest != "-" && std::regex_search(output, match, kCalculated)) {
+  std::string theirs = HexAfter(output, "Calculated message digest : ");
+  if (entry.digest != "-" && !theirs.empty()) {
     // Read through the file, the way the library reads it.
     FileOpenError error;
     std::unique_ptr<FileSource> file = FileSource::Open(dir + "/" + entry.file, &error);
@@ -121,7 +130,6 @@ TEST_P(FixtureTest, OsslsigncodeOpinion) {
     auto digest = ComputeImageDigest(*file, image, md);
     ASSERT_TRUE(digest);
     std::string ours = testing::Hex(*digest);
-    std::string theirs = match[1].str();
     for (char& c : theirs) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
     EXPECT_EQ(ours, theirs) << entry.file;
   }
