@@ -52,9 +52,13 @@ for target in "${targets[@]}"; do
   # New inputs go to a working corpus; the seeds are read, never changed.
   corpus="$build/corpus/$target"
   mkdir -p "$corpus"
-  if "$binary" -max_total_time="$seconds" -timeout=20 -rss_limit_mb=2048 \
-      -print_final_stats=1 -artifact_prefix="$build/artifacts/$target-" \
-      "$corpus" "$build/seeds/$target" >"$log" 2>&1; then
+  options=(-max_total_time="$seconds" -timeout=20 -rss_limit_mb=2048 -print_final_stats=1
+           -artifact_prefix="$build/artifacts/$target-")
+  case $target in
+    fuzz_signed_data | fuzz_verify_file | fuzz_pe_image)
+      options+=(-dict="$root/fuzz/authenticode.dict") ;;
+  esac
+  if "$binary" "${options[@]}" "$corpus" "$build/seeds/$target" >"$log" 2>&1; then
     runs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log")
     summary+=("$target: ${runs:-?} runs in ${seconds} s, no finding")
   else
