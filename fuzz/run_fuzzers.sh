@@ -6,8 +6,8 @@
 # is left in BUILD/artifacts.
 #
 # Usage: fuzz/run_fuzzers.sh [SECONDS_PER_TARGET]
-#   The test command runs it with 30: the whole step then takes about four
-#   minutes on two cores, build included.
+#   The test command runs it with 30: the whole step then takes about three
+#   and a half minutes on two cores, build included.
 # Environment: SIGREPORT_FUZZ_BUILD_DIR (default build/fuzz), SIGREPORT_FUZZ_JOBS
 # (build jobs, default 2).
 set -euo pipefail
