@@ -1,0 +1,124 @@
+#!/usr/bin/env python3
+"""Times the whole check against the usual command-line tools, in one run,
+alternating the two sides so both see the same machine:
+
+1. verifying a 256 MiB signed PE through the trust library against
+   `osslsigncode verify -CAfile root.pem` on the same file;
+2. a whole `sigreport` run on that file against `sha1sum` followed by
+   `osslsigncode verify`;
+3. a whole `sigreport` run on a 1 GiB file against `sha1sum` on it.
+
+A benchmark, not a test: it prints the medians and their ratios, and exits 1
+when a ratio is above 1.
+
+Usage: check_speed.py BUILD_DIR FIXTURE_DIR [--runs N] [--size MIB]
+
+BUILD_DIR is a Linux build tree (a Release build measures what users get);
+its wintrust_leakcheck program verifies named files through libwintrust.so
+exactly as the tool does. FIXTURE_DIR is a directory made by
+tests/fixtures/make_fixtures.py (its PKI and program are used). The large
+files are written into FIXTURE_DIR/bench and removed after.
+"""
+
+import argparse
+import os
+import shutil
+import statistics
+import subprocess
+import sys
+import time
+
+
+def timed(command, env):
+    start = time.perf_counter()
+    result = subprocess.run(command, env=env, stdout=subprocess.PIPE,
+                            stderr=subprocess.STDOUT)
+    elapsed = time.perf_counter() - start
+    return elapsed, result.returncode, result.stdout.decode(errors="replace")
+
+
+def alternate(runs, first, second):
+    """Runs both command lists `runs` times, alternating, after one warm-up
+    each; returns the median elapsed times."""
+    times = ([], [])
+    for index in range(runs + 1):
+        for side, commands in enumerate((first, second)):
+            elapsed = 0.0
+            for command, env in commands:
+                seconds, code, output = timed(command, env)
+                if code != 0:
+                    sys.exit(f"{command[0]} failed: {output}")
+                elapsed += seconds
+            if index > 0:
+                times[side].append(elapsed)
+    return statistics.median(times[0]), statistics.median(times[1])
+
+
+def report(label, ours, theirs):
+    print(f"{label}: {ours:.3f} s against {theirs:.3f} s, ratio {ours / theirs:.3f}")
+    return ours <= theirs
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("build")
+    parser.add_argument("fixtures")
+    parser.add_argument("--runs", type=int, default=5)
+    parser.add_argument("--size", type=int, default=256, help="overlay size in MiB")
+    args = parser.parse_args()
+
+    bench = os.path.join(args.fixtures, "bench")
+    os.makedirs(bench, exist_ok=True)
+    unsigned = os.path.join(bench, "large-unsigned.exe")
+    signed = os.path.join(bench, "large-signed.exe")
+    pki = os.path.join(args.fixtures, "pki", "sha256")
+    root = os.path.join(pki, "root.crt")
+    try:
+        with open(os.path.join(args.fixtures, "programs", "hello64.exe"), "rb") as handle:
+            program = handle.read()
+        # The program followed by data that the image digest covers.
+        block = bytes(range(256)) * 4096
+        with open(unsigned, "wb") as out:
+            out.write(program)
+            for _ in range(args.size):
+                out.write(block)
+        subprocess.run(["osslsigncode", "sign", "-h", "sha256",
+                        "-certs", os.path.join(pki, "leaf-rsa-chain.pem"),
+                        "-key", os.path.join(pki, "leaf-rsa.key"),
+                        "-in", unsigned, "-out", signed],
+                       check=True, stdout=subprocess.DEVNULL)
+        os.remove(unsigned)
+        env = dict(os.environ, SSL_CERT_FILE=root)
+        leakcheck = os.path.join(args.build, "wintrust", "wintrust_leakcheck")
+        sigreport = os.path.join(args.build, "bin", "sigreport")
+        osslsigncode = (["osslsigncode", "verify", "-CAfile", root, "-in", signed], env)
+
+        _, _, output = timed([leakcheck, "-f", signed], env)
+        if not output.startswith("00000000"):
+            sys.exit("the library did not verify the file: " + output)
+        timed([sigreport, signed], env)
+        with open(os.path.join(args.build, "bin", "result.txt"), "rb") as result:
+            if not result.read().endswith("CHECK SUCCESS".encode("utf-16-le")):
+                sys.exit("sigreport did not verify the file")
+
+        big = os.path.join(bench, "one-gib.bin")
+        with open(big, "wb") as out:
+            block = os.urandom(1 << 20)
+            for _ in range(1024):
+                out.write(block)
+
+        print(f"{args.runs} runs each; {args.size} MiB signed PE32+ (SHA-256 image digest), 1 GiB file")
+        fine = report("verification: libwintrust.so / osslsigncode verify",
+                      *alternate(args.runs, [([leakcheck, "-f", signed], env)], [osslsigncode]))
+        fine &= report("signed PE: sigreport / (sha1sum + osslsigncode verify)",
+                       *alternate(args.runs, [([sigreport, signed], env)],
+                                  [(["sha1sum", signed], env), osslsigncode]))
+        fine &= report("1 GiB: sigreport / sha1sum",
+                       *alternate(args.runs, [([sigreport, big], env)], [(["sha1sum", big], env)]))
+    finally:
+        shutil.rmtree(bench, ignore_errors=True)
+    return 0 if fine else 1
+
+
+if __name__ == "__main__":
+    sys.exit(main())
