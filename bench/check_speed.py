@@ -89,7 +89,7 @@ def main():
                        check=True, stdout=subprocess.DEVNULL)
         os.remove(unsigned)
         env = dict(os.environ, SSL_CERT_FILE=root)
-        leakcheck = os.path.join(args.build, "wintrust", "wintrust_leakcheck")
+        leakcheck = os.path.join(args.build, "bin", "wintrust_leakcheck")
         sigreport = os.path.join(args.build, "bin", "sigreport")
         osslsigncode = (["osslsigncode", "verify", "-CAfile", root, "-in", signed], env)
 
