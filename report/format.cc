@@ -2,6 +2,10 @@
 
 namespace {
 
+bool IsHighSurrogate(WideChar unit) {
+  return unit >= 0xD800 && unit <= 0xDBFF;
+}
+
 // Collects units into the caller's buffer up to its last unit, which is kept
 // for the terminator; units past that are counted as lost.
 class BoundedWriter {
@@ -21,9 +25,9 @@ class BoundedWriter {
   }
 
   size_t Finish() {
-    // A high surrogate whose partner was cut off would leave half a character.
-    const bool lastIsHigh = length_ > 0 && buffer_[length_ - 1] >= 0xD800 && buffer_[length_ - 1] <= 0xDBFF;
-    if (truncated_ && lastIsHigh) --length_;
+    // Cut text never ends in a high surrogate: its partner was cut off, or
+    // it never had one and a lone one may stand before it.
+    while (truncated_ && length_ > 0 && IsHighSurrogate(buffer_[length_ - 1])) --length_;
     buffer_[length_] = 0;
     return length_;
   }

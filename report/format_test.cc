@@ -68,4 +68,9 @@ TEST(FormatTest, NeverCutsBetweenTheHalvesOfASurrogatePair) {
   EXPECT_EQ(WideString(pairs, 4), Format(WIDE("%s"), {pairs}, 5));
 }
 
+TEST(FormatTest, CutTextDropsALoneHighSurrogateBeforeACutPairToo) {
+  const WideChar text[] = {WIDE('A'), 0xD800, 0xD83D, 0xDE00, 0};
+  EXPECT_EQ(WIDE("A"), Format(WIDE("%s"), {text}, 4));
+}
+
 }  // namespace

@@ -8,7 +8,7 @@ packages=(
   googletest libbenchmark-dev
   g++-mingw-w64-x86-64 gcc-mingw-w64-i686 binutils-mingw-w64-x86-64
   wine wine64
-  valgrind
+  valgrind clang libclang-rt-14-dev
 )
 
 missing=()

@@ -25,3 +25,7 @@ cmake -S . -B build/sanitize -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DSIGREP
 cmake --build build/sanitize -j "$jobs"
 ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
   ctest --test-dir build/sanitize --output-on-failure -j "$jobs" -E wintrust_large_file
+
+# Every fuzz target for a short, bounded time, after replaying the inputs of
+# earlier findings; fuzz/run_fuzzers.sh runs them for as long as asked.
+fuzz/run_fuzzers.sh 30

@@ -1,7 +1,7 @@
 // Hostile inputs, each verified from a real file through VerifyFile (the
 // path the exported function takes) with the exact status it must give, and
 // each cheap: a case that grew quadratically or recursed per nesting level
-// would show here as a timeout or a crash. The table in DESIGN-NOTES.md
+// would show here as a timeout or a crash. The table in docs/DESIGN.md
 // ("Hostile inputs") lists the same rows with the reason for each status.
 //
 // Where pe_image_test.cc or robustness_test.cc already covers a row at the
