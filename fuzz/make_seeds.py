@@ -21,33 +21,17 @@ import shutil
 import struct
 import sys
 
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests", "fixtures"))
+import make_fixtures  # noqa: E402  (the DER helpers the fixtures are built with)
+
 TARGETS = ["fuzz_pe_image", "fuzz_signed_data", "fuzz_verify_file",
            "fuzz_format", "fuzz_sha1"]
 
 
 # ---- DER ------------------------------------------------------------------
 
-def der(tag, content):
-    length = len(content)
-    if length < 0x80:
-        header = bytes([tag, length])
-    else:
-        octets = length.to_bytes((length.bit_length() + 7) // 8, "big")
-        header = bytes([tag, 0x80 | len(octets)]) + octets
-    return header + content
-
-
-def oid(dotted):
-    parts = [int(part) for part in dotted.split(".")]
-    body = bytes([40 * parts[0] + parts[1]])
-    for value in parts[2:]:
-        chunk = [value & 0x7F]
-        value >>= 7
-        while value:
-            chunk.append(0x80 | (value & 0x7F))
-            value >>= 7
-        body += bytes(reversed(chunk))
-    return der(0x06, body)
+der = make_fixtures.der_encode
+oid = make_fixtures.der_oid
 
 
 SIGNED_DATA = "1.2.840.113549.1.7.2"

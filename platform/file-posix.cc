@@ -8,7 +8,6 @@
 #include <cerrno>
 #include <cstdio>
 #include <string>
-#include <utility>
 
 #include "platform/utf8.h"
 
@@ -28,20 +27,8 @@ int Descriptor(const File& file) {
 
 }  // namespace
 
-File& File::operator=(File&& other) noexcept {
-  if (this != &other) {
-    Close();
-    native_ = other.Release();
-  }
-  return *this;
-}
-
 void File::Close() {
   if (IsOpen()) close(static_cast<int>(Release()));
-}
-
-intptr_t File::Release() {
-  return std::exchange(native_, kInvalid);
 }
 
 File OpenForReading(const WideChar* path) {

@@ -4,7 +4,6 @@
 
 #include <algorithm>
 #include <string>
-#include <utility>
 
 namespace platform {
 namespace {
@@ -21,20 +20,8 @@ File Adopt(HANDLE handle) {
 
 }  // namespace
 
-File& File::operator=(File&& other) noexcept {
-  if (this != &other) {
-    Close();
-    native_ = other.Release();
-  }
-  return *this;
-}
-
 void File::Close() {
   if (IsOpen()) CloseHandle(reinterpret_cast<HANDLE>(Release()));
-}
-
-intptr_t File::Release() {
-  return std::exchange(native_, kInvalid);
 }
 
 File OpenForReading(const WideChar* path) {

@@ -14,7 +14,13 @@ class File {
   File() = default;
   explicit File(intptr_t native) : native_(native) {}
   File(File&& other) noexcept : native_(other.Release()) {}
-  File& operator=(File&& other) noexcept;
+  File& operator=(File&& other) noexcept {
+    if (this != &other) {
+      Close();
+      native_ = other.Release();
+    }
+    return *this;
+  }
   File(const File&) = delete;
   File& operator=(const File&) = delete;
   ~File() { Close(); }
@@ -25,7 +31,11 @@ class File {
 
  private:
   static constexpr intptr_t kInvalid = -1;
-  intptr_t Release();
+  intptr_t Release() {
+    const intptr_t native = native_;
+    native_ = kInvalid;
+    return native;
+  }
 
   intptr_t native_ = kInvalid;
 };

@@ -63,6 +63,15 @@ class Run:
         self.returncode = returncode
 
 
+def run_and_read_report(command, report_path, **options):
+    completed = subprocess.run(command, capture_output=True, timeout=300, **options)
+    report = None
+    if os.path.exists(report_path):
+        with open(report_path, "rb") as file:
+            report = file.read()
+    return Run(completed.stdout, report, completed.returncode)
+
+
 class LinuxInstallation:
     """bin/sigreport and lib/sigreport/libwintrust.so copied from the build."""
 
@@ -90,12 +99,7 @@ class LinuxInstallation:
 
     def run(self, *arguments, cwd=None, env=None, user=None):
         command = [os.fsencode(self.executable)] + [os.fsencode(a) for a in arguments]
-        completed = subprocess.run(command, cwd=cwd, env=env, capture_output=True, timeout=300, user=user)
-        report = None
-        if os.path.exists(self.report_path):
-            with open(self.report_path, "rb") as file:
-                report = file.read()
-        return Run(completed.stdout, report, completed.returncode)
+        return run_and_read_report(command, self.report_path, cwd=cwd, env=env, user=user)
 
     def os_version_line(self):
         release = os.uname().release
@@ -148,13 +152,7 @@ class WineInstallation:
         return self.platform_path(self.report_path)
 
     def run(self, *arguments, cwd=None, env=None):
-        command = ["wine", self.executable] + list(arguments)
-        completed = subprocess.run(command, cwd=cwd, env=env, capture_output=True, timeout=300)
-        report = None
-        if os.path.exists(self.report_path):
-            with open(self.report_path, "rb") as file:
-                report = file.read()
-        return Run(completed.stdout, report, completed.returncode)
+        return run_and_read_report(["wine", self.executable] + list(arguments), self.report_path, cwd=cwd, env=env)
 
     def os_version_line(self):
         return "OSVer: 10.0\r\n"
