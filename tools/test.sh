@@ -8,7 +8,7 @@ tools/install-deps.sh
 
 jobs=$(nproc)
 
-cmake -S . -B build/linux -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DSIGREPORT_WERROR=ON
+cmake -S . -B build/linux -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DSIGREPORT_WERROR=ON -DSIGREPORT_TESTS=ON
 cmake --build build/linux -j "$jobs"
 ctest --test-dir build/linux --output-on-failure -j "$jobs"
 
