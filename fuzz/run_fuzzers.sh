@@ -35,6 +35,8 @@ export TMPDIR="$build/tmp"
 mkdir -p "$TMPDIR" "$build/artifacts"
 
 status=0
+passed=0
+failed=0
 summary=()
 for target in "${targets[@]}"; do
   binary="$build/bin/$target"
@@ -45,6 +47,7 @@ for target in "${targets[@]}"; do
       echo "$target: a regression input fails again:" >&2
       grep -E "rule broken|ERROR|Running" "$log.regressions" >&2 || true
       status=1
+      failed=$((failed + 1))
       summary+=("$target: regression FAILED")
       continue
     fi
@@ -61,13 +64,16 @@ for target in "${targets[@]}"; do
   if "$binary" "${options[@]}" "$corpus" "$build/seeds/$target" >"$log" 2>&1; then
     runs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log")
     summary+=("$target: ${runs:-?} runs in ${seconds} s, no finding")
+    passed=$((passed + 1))
   else
     echo "$target failed; the end of its log ($log):" >&2
     tail -n 40 "$log" >&2
     status=1
+    failed=$((failed + 1))
     summary+=("$target: FAILED (see $log)")
   fi
 done
 
 printf '%s\n' "${summary[@]}"
+echo "fuzz: $passed passed, $failed failed"
 exit "$status"
