@@ -14,9 +14,8 @@ namespace {
 
 const WideChar kTarget[] = WIDE("target.exe");
 
-const std::vector<std::string> kLookups = {
-    "find WinVerifyTrustEx", "find WTHelperProvDataFromStateData", "find WTHelperGetProvSignerFromChain",
-    "find WTHelperGetProvCertFromChain"};
+const std::vector<std::string> kLookups = {"find WinVerifyTrustEx", "find WTHelperProvDataFromStateData",
+                                           "find WTHelperGetProvSignerFromChain", "find WTHelperGetProvCertFromChain"};
 
 WideString OriginLines(const WideChar* path) {
   WideString lines;

@@ -25,8 +25,8 @@ void File::Close() {
 }
 
 File OpenForReading(const WideChar* path) {
-  File file = Adopt(CreateFileW(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                OPEN_EXISTING, FILE_ATTRIBUTE_ARCHIVE, nullptr));
+  File file = Adopt(CreateFileW(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                FILE_ATTRIBUTE_ARCHIVE, nullptr));
   // A console, pipe or character device is not a file whose content can be
   // checked; directories already fail to open without backup semantics.
   if (file.IsOpen() && GetFileType(Handle(file)) != FILE_TYPE_DISK) return File();

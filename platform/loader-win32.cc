@@ -1,6 +1,8 @@
 #include "platform/loader.h"
 
 #include <windows.h>
+
+// Needs the types of <windows.h> first.
 #include <psapi.h>
 
 #include "platform/process.h"

@@ -77,15 +77,14 @@ void GetTrustLibraryDirectory(WideChar* buffer, size_t capacity) {
   // executable: <prefix>/bin/sigreport and <prefix>/<library dir>/.
   const std::string executable = ReadExecutableLink();
   const size_t binSeparator = executable.rfind('/');
-  const size_t prefixSeparator =
-      binSeparator == std::string::npos || binSeparator == 0 ? std::string::npos
-                                                             : executable.rfind('/', binSeparator - 1);
+  const size_t prefixSeparator = binSeparator == std::string::npos || binSeparator == 0
+                                     ? std::string::npos
+                                     : executable.rfind('/', binSeparator - 1);
   if (prefixSeparator == std::string::npos) {
     if (capacity > 0) buffer[0] = 0;
     return;
   }
-  const std::string directory =
-      executable.substr(0, prefixSeparator + 1) + SIGREPORT_TRUST_LIBRARY_DIR;
+  const std::string directory = executable.substr(0, prefixSeparator + 1) + SIGREPORT_TRUST_LIBRARY_DIR;
   CopyText(DecodeUtf8(directory), buffer, capacity);
 }
 

@@ -18,14 +18,14 @@ std::string Encode(const WideString& text) {
 
 TEST(Utf8Test, DecodesEveryLengthOfSequence) {
   // A, e-acute, euro sign, U+1F600 (a surrogate pair).
-  EXPECT_EQ(Units({0x41, 0xE9, 0x20AC, 0xD83D, 0xDE00}),
-            platform::DecodeUtf8("A\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80"));
+  EXPECT_EQ(Units({0x41, 0xE9, 0x20AC, 0xD83D, 0xDE00}), platform::DecodeUtf8("A\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80"));
 }
 
 TEST(Utf8Test, EscapesInvalidBytesAsLoneSurrogates) {
   // A stray continuation byte, a lead byte cut short, an overlong slash, an
   // encoded surrogate and a value past U+10FFFF.
-  EXPECT_EQ(Units({0xDC80, 0x61}), platform::DecodeUtf8("\x80" "a"));
+  EXPECT_EQ(Units({0xDC80, 0x61}), platform::DecodeUtf8("\x80"
+                                                        "a"));
   EXPECT_EQ(Units({0xDCE2, 0xDC82}), platform::DecodeUtf8("\xE2\x82"));
   EXPECT_EQ(Units({0xDCC0, 0xDCAF}), platform::DecodeUtf8("\xC0\xAF"));
   EXPECT_EQ(Units({0xDCED, 0xDCA0, 0xDC80}), platform::DecodeUtf8("\xED\xA0\x80"));
@@ -40,7 +40,10 @@ TEST(Utf8Test, EveryByteStringSurvivesTheRoundTrip) {
 }
 
 TEST(Utf8Test, EncodesLoneSurrogatesOutsideTheEscapeRangeAsReplacement) {
-  EXPECT_EQ("\xEF\xBF\xBD" "a", Encode(Units({0xD800, 0x61})));
+  EXPECT_EQ(
+      "\xEF\xBF\xBD"
+      "a",
+      Encode(Units({0xD800, 0x61})));
   EXPECT_EQ("\xEF\xBF\xBD", Encode(Units({0xDC10})));
 }
 

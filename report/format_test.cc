@@ -8,8 +8,7 @@
 
 namespace {
 
-WideString Format(const WideChar* format, std::initializer_list<FormatArgument> arguments,
-                  size_t capacity = 256) {
+WideString Format(const WideChar* format, std::initializer_list<FormatArgument> arguments, size_t capacity = 256) {
   std::vector<WideChar> buffer(capacity, 0x7777);
   const size_t length = FormatText(buffer.data(), capacity, format, arguments);
   EXPECT_EQ(0, buffer[length]) << "the text must be terminated right after its length";
@@ -29,10 +28,9 @@ TEST(FormatTest, SubstitutesTexts) {
 
 TEST(FormatTest, FormatsDecimals) {
   EXPECT_EQ(WIDE("0 7 -12 2147483647 -2147483648"),
-            Format(WIDE("%d %d %d %d %d"), {0, 7, -12, std::numeric_limits<int32_t>::max(),
-                                            std::numeric_limits<int32_t>::min()}));
-  EXPECT_EQ(WIDE("2015/03/09 04:05:00"),
-            Format(WIDE("%d/%02d/%02d %02d:%02d:%02d"), {2015, 3, 9, 4, 5, 0}));
+            Format(WIDE("%d %d %d %d %d"),
+                   {0, 7, -12, std::numeric_limits<int32_t>::max(), std::numeric_limits<int32_t>::min()}));
+  EXPECT_EQ(WIDE("2015/03/09 04:05:00"), Format(WIDE("%d/%02d/%02d %02d:%02d:%02d"), {2015, 3, 9, 4, 5, 0}));
   EXPECT_EQ(WIDE("123 -5 00"), Format(WIDE("%02d %02d %02d"), {123, -5, 0}));
 }
 

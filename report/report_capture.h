@@ -37,8 +37,8 @@ class ReportCapture {
     EXPECT_EQ(0u, bytes.size() % 2) << "a report holds whole 16-bit units";
     WideString text;
     for (size_t i = 0; i + 1 < bytes.size(); i += 2) {
-      text.push_back(static_cast<WideChar>(static_cast<unsigned char>(bytes[i]) |
-                                           static_cast<unsigned char>(bytes[i + 1]) << 8));
+      text.push_back(
+          static_cast<WideChar>(static_cast<unsigned char>(bytes[i]) | static_cast<unsigned char>(bytes[i + 1]) << 8));
     }
     return text;
   }

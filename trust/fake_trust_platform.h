@@ -109,9 +109,12 @@ class FakeTrustPlatform : public TrustPlatform {
     const TrustFunctions functions = FakeTrust::AllFunctions();
     const std::string wanted = name;
     if (wanted == "WinVerifyTrustEx") return reinterpret_cast<void*>(functions.winVerifyTrustEx);
-    if (wanted == "WTHelperProvDataFromStateData") return reinterpret_cast<void*>(functions.wtHelperProvDataFromStateData);
-    if (wanted == "WTHelperGetProvSignerFromChain") return reinterpret_cast<void*>(functions.wtHelperGetProvSignerFromChain);
-    if (wanted == "WTHelperGetProvCertFromChain") return reinterpret_cast<void*>(functions.wtHelperGetProvCertFromChain);
+    if (wanted == "WTHelperProvDataFromStateData")
+      return reinterpret_cast<void*>(functions.wtHelperProvDataFromStateData);
+    if (wanted == "WTHelperGetProvSignerFromChain")
+      return reinterpret_cast<void*>(functions.wtHelperGetProvSignerFromChain);
+    if (wanted == "WTHelperGetProvCertFromChain")
+      return reinterpret_cast<void*>(functions.wtHelperGetProvCertFromChain);
     return nullptr;
   }
   void ReleaseLibrary(platform::ModuleHandle module) override {
