@@ -24,9 +24,9 @@
 #include <string>
 #include <vector>
 
+#include "bench/block_variants.h"
 #include "sha1/cpu_features.h"
 #include "sha1/sha1.h"
-#include "sha1/sha1_vector_blocks.h"
 
 extern char** environ;
 
@@ -186,22 +186,8 @@ const Digest& ExpectedDigest() {
   return digest;
 }
 
-struct Variant {
-  const char* name;
-  Sha1BlockFunction function;
-  uint32_t requiredFeatures;
-};
 
-const Variant kVariants[] = {
-    {"Sha1BlockX86", Sha1BlockX86, 0},
-    {"Sha1BlockSse2", Sha1BlockSse2, kCpuSse2},
-    {"Sha1BlockSsse3", Sha1BlockSsse3, kCpuSse2 | kCpuSse3 | kCpuSsse3},
-    {"Sha1BlockAvx", Sha1BlockAvx, kCpuSse2 | kCpuSse3 | kCpuSsse3 | kCpuAvx},
-    {"Sha1BlockAvx2", Sha1BlockAvx2,
-     kCpuSse2 | kCpuSse3 | kCpuSsse3 | kCpuAvx | kCpuAvx2},
-};
-
-void BM_Sha1(benchmark::State& state, const Variant& variant) {
+void BM_Sha1(benchmark::State& state, const BlockVariant& variant) {
   SelectSha1BlockFunction();
   if ((UsableCpuFeatureFlags & variant.requiredFeatures) !=
       variant.requiredFeatures) {
@@ -255,7 +241,7 @@ int main(int argc, char** argv) {
   if (argc == 2 && strcmp(argv[1], kWorkerFlag) == 0)
     return RunWorker();
 
-  for (const Variant& variant : kVariants) {
+  for (const BlockVariant& variant : kBlockVariants) {
     benchmark::RegisterBenchmark(variant.name, BM_Sha1, variant)
         ->Unit(benchmark::kMillisecond);
   }

@@ -17,26 +17,12 @@
 #include <cstring>
 #include <vector>
 
+#include "bench/block_variants.h"
 #include "sha1/cpu_features.h"
 #include "sha1/sha1.h"
-#include "sha1/sha1_vector_blocks.h"
 
 namespace {
 
-struct Variant {
-  const char* name;
-  Sha1BlockFunction function;
-  uint32_t requiredFeatures;
-};
-
-const Variant kVariants[] = {
-    {"Sha1BlockX86", Sha1BlockX86, 0},
-    {"Sha1BlockSse2", Sha1BlockSse2, kCpuSse2},
-    {"Sha1BlockSsse3", Sha1BlockSsse3, kCpuSse2 | kCpuSse3 | kCpuSsse3},
-    {"Sha1BlockAvx", Sha1BlockAvx, kCpuSse2 | kCpuSse3 | kCpuSsse3 | kCpuAvx},
-    {"Sha1BlockAvx2", Sha1BlockAvx2,
-     kCpuSse2 | kCpuSse3 | kCpuSsse3 | kCpuAvx | kCpuAvx2},
-};
 
 __attribute__((noinline)) void HashWithVariant(Sha1BlockFunction function,
                                                const uint8_t* data,
@@ -64,8 +50,8 @@ int main(int argc, char** argv) {
     return 2;
   }
   const bool openSsl = strcmp(argv[1], "OpenSsl") == 0;
-  const Variant* variant = nullptr;
-  for (const Variant& candidate : kVariants) {
+  const BlockVariant* variant = nullptr;
+  for (const BlockVariant& candidate : kBlockVariants) {
     if (strcmp(candidate.name, argv[1]) == 0)
       variant = &candidate;
   }
