@@ -24,6 +24,7 @@
 
 #include "fuzz/fuzz_check.h"
 #include "fuzz/truncated_source.h"
+#include "wintrust/file_request.h"
 #include "wintrust/openssl_ptr.h"
 #include "wintrust/trust_state.h"
 #include "wintrust/verifier.h"
@@ -159,16 +160,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   file->Write(data, size);
 
   GUID action = WINTRUST_ACTION_GENERIC_VERIFY_V2;
-  WINTRUST_FILE_INFO fileInfo{};
-  fileInfo.cbStruct = sizeof fileInfo;
-  fileInfo.pcwszFilePath = file->widePath();
-  WINTRUST_DATA request{};
-  request.cbStruct = offsetof(WINTRUST_DATA, dwUIContext) + sizeof(DWORD);
-  request.dwUIChoice = WTD_UI_NONE;
-  request.fdwRevocationChecks = WTD_REVOKE_NONE;
-  request.dwUnionChoice = WTD_CHOICE_FILE;
-  request.pFile = &fileInfo;
-  request.dwStateAction = WTD_STATEACTION_VERIFY;
+  WINTRUST_FILE_INFO fileInfo;
+  WINTRUST_DATA request;
+  FillFileRequest(file->widePath(), &fileInfo, &request);
   const HRESULT status = WinVerifyTrustEx(nullptr, &action, &request);
   FUZZ_CHECK(kDocumented.count(status) == 1);
   FUZZ_CHECK(ERR_peek_error() == 0);

@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "wintrust/file_request.h"
 #include "wintrust/openssl_ptr.h"
 #include "wintrust/test_support.h"
 
@@ -34,14 +35,7 @@ class ExportsTest : public ::testing::Test {
     ASSERT_NE(api().winVerifyTrustEx, nullptr) << dlerror();
     ASSERT_FALSE(testing::FixtureDir().empty()) << "WINTRUST_FIXTURES is not set";
     path_ = testing::ToUtf16(testing::FixtureDir() + "/files/pe64-rsa-sha256.exe");
-    file_.cbStruct = sizeof file_;
-    file_.pcwszFilePath = path_.c_str();
-    request_.cbStruct = offsetof(WINTRUST_DATA, dwUIContext) + sizeof(DWORD);
-    request_.dwUIChoice = WTD_UI_NONE;
-    request_.fdwRevocationChecks = WTD_REVOKE_NONE;
-    request_.dwUnionChoice = WTD_CHOICE_FILE;
-    request_.pFile = &file_;
-    request_.dwStateAction = WTD_STATEACTION_VERIFY;
+    FillFileRequest(path_.c_str(), &file_, &request_);
   }
   void TearDown() override {
     if (request_.hWVTStateData != nullptr) Close();

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "wintrust/wintrust.h"
+#include "wintrust/file_request.h"
 
 namespace {
 
@@ -26,15 +27,9 @@ std::u16string Widen(const std::string& text) {
 HRESULT VerifyAndClose(const std::string& path, std::string* keyPrefix) {
   std::u16string widePath = Widen(path);
   GUID action = WINTRUST_ACTION_GENERIC_VERIFY_V2;
-  WINTRUST_FILE_INFO file{};
-  file.cbStruct = sizeof file;
-  file.pcwszFilePath = widePath.c_str();
-  WINTRUST_DATA request{};
-  request.cbStruct = offsetof(WINTRUST_DATA, dwUIContext) + sizeof(DWORD);
-  request.dwUIChoice = WTD_UI_NONE;
-  request.dwUnionChoice = WTD_CHOICE_FILE;
-  request.pFile = &file;
-  request.dwStateAction = WTD_STATEACTION_VERIFY;
+  WINTRUST_FILE_INFO file;
+  WINTRUST_DATA request;
+  FillFileRequest(widePath.c_str(), &file, &request);
   HRESULT status = WinVerifyTrustEx(nullptr, &action, &request);
   keyPrefix->clear();
   if (status == 0) {

@@ -11,6 +11,8 @@
 #include <iterator>
 #include <sstream>
 
+#include "wintrust/file_request.h"
+
 namespace wintrust::testing {
 
 std::string FixtureDir() {
@@ -144,17 +146,9 @@ LibraryVerdict VerifyThroughLibrary(const std::string& path) {
   LibraryVerdict verdict;
   std::u16string widePath = ToUtf16(path);
   GUID action = WINTRUST_ACTION_GENERIC_VERIFY_V2;
-  WINTRUST_FILE_INFO file{};
-  file.cbStruct = sizeof file;
-  file.pcwszFilePath = widePath.c_str();
-  WINTRUST_DATA request{};
-  request.cbStruct = offsetof(WINTRUST_DATA, dwUIContext) + sizeof(DWORD);
-  request.dwUIChoice = WTD_UI_NONE;
-  request.fdwRevocationChecks = WTD_REVOKE_NONE;
-  request.dwUnionChoice = WTD_CHOICE_FILE;
-  request.pFile = &file;
-  request.dwStateAction = WTD_STATEACTION_VERIFY;
-  request.dwUIContext = WTD_UICONTEXT_EXECUTE;
+  WINTRUST_FILE_INFO file;
+  WINTRUST_DATA request;
+  FillFileRequest(widePath.c_str(), &file, &request);
   verdict.status = api.winVerifyTrustEx(nullptr, &action, &request);
   // The tool reads the records after a success only; the tests read them
   // whenever the state has them.
