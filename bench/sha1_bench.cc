@@ -17,10 +17,10 @@
 #include <unistd.h>
 
 #include <array>
-#include <ctime>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <ctime>
 #include <string>
 #include <vector>
 
@@ -54,8 +54,7 @@ using Digest = std::array<uint8_t, 20>;
 Digest OpenSslSha1(const std::vector<uint8_t>& message) {
   Digest digest;
   unsigned int length = 0;
-  EVP_Digest(message.data(), message.size(), digest.data(), &length,
-             EVP_sha1(), nullptr);
+  EVP_Digest(message.data(), message.size(), digest.data(), &length, EVP_sha1(), nullptr);
   return digest;
 }
 
@@ -87,10 +86,8 @@ int RunWorker() {
     int64_t start = ThreadCpuNanoseconds();
     Digest digest = OpenSslSha1(message);
     int64_t nanoseconds = ThreadCpuNanoseconds() - start;
-    if (write(STDOUT_FILENO, &nanoseconds, sizeof(nanoseconds)) !=
-            sizeof(nanoseconds) ||
-        write(STDOUT_FILENO, digest.data(), digest.size()) !=
-            static_cast<ssize_t>(digest.size())) {
+    if (write(STDOUT_FILENO, &nanoseconds, sizeof(nanoseconds)) != sizeof(nanoseconds) ||
+        write(STDOUT_FILENO, digest.data(), digest.size()) != static_cast<ssize_t>(digest.size())) {
       return 1;
     }
   }
@@ -111,11 +108,9 @@ class ScalarOpenSslWorker {
   // Hashes the message once in the worker. False if the worker is not
   // running.
   bool Hash(int64_t* nanoseconds, Digest* digest) {
-    if (pid_ <= 0 && !Start())
-      return false;
+    if (pid_ <= 0 && !Start()) return false;
     char request = 'h';
-    return write(requests_, &request, 1) == 1 &&
-           ReadAll(nanoseconds, sizeof(*nanoseconds)) &&
+    return write(requests_, &request, 1) == 1 && ReadAll(nanoseconds, sizeof(*nanoseconds)) &&
            ReadAll(digest->data(), digest->size());
   }
 
@@ -123,8 +118,7 @@ class ScalarOpenSslWorker {
   bool Start() {
     int toWorker[2];
     int fromWorker[2];
-    if (pipe(toWorker) != 0 || pipe(fromWorker) != 0)
-      return false;
+    if (pipe(toWorker) != 0 || pipe(fromWorker) != 0) return false;
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_adddup2(&actions, toWorker[0], STDIN_FILENO);
@@ -134,19 +128,16 @@ class ScalarOpenSslWorker {
 
     std::vector<std::string> environment = {"OPENSSL_ia32cap=0:0"};
     for (char** variable = environ; *variable != nullptr; ++variable) {
-      if (strncmp(*variable, "OPENSSL_ia32cap=", 16) != 0)
-        environment.push_back(*variable);
+      if (strncmp(*variable, "OPENSSL_ia32cap=", 16) != 0) environment.push_back(*variable);
     }
     std::vector<char*> envp;
-    for (std::string& variable : environment)
-      envp.push_back(variable.data());
+    for (std::string& variable : environment) envp.push_back(variable.data());
     envp.push_back(nullptr);
     std::string program = "/proc/self/exe";
     std::string flag = kWorkerFlag;
     char* argv[] = {program.data(), flag.data(), nullptr};
 
-    int spawned = posix_spawn(&pid_, program.c_str(), &actions, nullptr, argv,
-                              envp.data());
+    int spawned = posix_spawn(&pid_, program.c_str(), &actions, nullptr, argv, envp.data());
     posix_spawn_file_actions_destroy(&actions);
     close(toWorker[0]);
     close(fromWorker[1]);
@@ -163,8 +154,7 @@ class ScalarOpenSslWorker {
     uint8_t* out = static_cast<uint8_t*>(buffer);
     while (length != 0) {
       ssize_t got = read(answers_, out, length);
-      if (got <= 0)
-        return false;
+      if (got <= 0) return false;
       out += got;
       length -= static_cast<size_t>(got);
     }
@@ -186,11 +176,9 @@ const Digest& ExpectedDigest() {
   return digest;
 }
 
-
 void BM_Sha1(benchmark::State& state, const BlockVariant& variant) {
   SelectSha1BlockFunction();
-  if ((UsableCpuFeatureFlags & variant.requiredFeatures) !=
-      variant.requiredFeatures) {
+  if ((UsableCpuFeatureFlags & variant.requiredFeatures) != variant.requiredFeatures) {
     state.SkipWithError("this machine cannot run this block function");
     return;
   }
@@ -200,10 +188,8 @@ void BM_Sha1(benchmark::State& state, const BlockVariant& variant) {
     digest = OurSha1(variant.function, message);
     benchmark::DoNotOptimize(digest);
   }
-  if (digest != ExpectedDigest())
-    state.SkipWithError("digest differs from OpenSSL's");
-  state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) *
-                          kMessageBytes);
+  if (digest != ExpectedDigest()) state.SkipWithError("digest differs from OpenSSL's");
+  state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * kMessageBytes);
 }
 
 void BM_OpenSslDefault(benchmark::State& state) {
@@ -213,8 +199,7 @@ void BM_OpenSslDefault(benchmark::State& state) {
     digest = OpenSslSha1(message);
     benchmark::DoNotOptimize(digest);
   }
-  state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) *
-                          kMessageBytes);
+  state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * kMessageBytes);
 }
 
 void BM_OpenSslScalar(benchmark::State& state) {
@@ -231,29 +216,22 @@ void BM_OpenSslScalar(benchmark::State& state) {
     }
     state.SetIterationTime(static_cast<double>(nanoseconds) * 1e-9);
   }
-  state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) *
-                          kMessageBytes);
+  state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * kMessageBytes);
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc == 2 && strcmp(argv[1], kWorkerFlag) == 0)
-    return RunWorker();
+  if (argc == 2 && strcmp(argv[1], kWorkerFlag) == 0) return RunWorker();
 
   for (const BlockVariant& variant : kBlockVariants) {
-    benchmark::RegisterBenchmark(variant.name, BM_Sha1, variant)
-        ->Unit(benchmark::kMillisecond);
+    benchmark::RegisterBenchmark(variant.name, BM_Sha1, variant)->Unit(benchmark::kMillisecond);
   }
-  benchmark::RegisterBenchmark("OpenSslDefault", BM_OpenSslDefault)
-      ->Unit(benchmark::kMillisecond);
-  benchmark::RegisterBenchmark("OpenSslScalar", BM_OpenSslScalar)
-      ->UseManualTime()
-      ->Unit(benchmark::kMillisecond);
+  benchmark::RegisterBenchmark("OpenSslDefault", BM_OpenSslDefault)->Unit(benchmark::kMillisecond);
+  benchmark::RegisterBenchmark("OpenSslScalar", BM_OpenSslScalar)->UseManualTime()->Unit(benchmark::kMillisecond);
 
   benchmark::Initialize(&argc, argv);
-  if (benchmark::ReportUnrecognizedArguments(argc, argv))
-    return 1;
+  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
   benchmark::RunSpecifiedBenchmarks();
   benchmark::Shutdown();
   return 0;

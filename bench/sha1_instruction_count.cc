@@ -23,10 +23,7 @@
 
 namespace {
 
-
-__attribute__((noinline)) void HashWithVariant(Sha1BlockFunction function,
-                                               const uint8_t* data,
-                                               uint32_t length,
+__attribute__((noinline)) void HashWithVariant(Sha1BlockFunction function, const uint8_t* data, uint32_t length,
                                                uint8_t* digest) {
   Sha1Hasher hasher = {};
   hasher.Init();
@@ -36,9 +33,7 @@ __attribute__((noinline)) void HashWithVariant(Sha1BlockFunction function,
   hasher.Final(digest);
 }
 
-__attribute__((noinline)) void HashWithOpenSsl(const uint8_t* data,
-                                               uint32_t length,
-                                               uint8_t* digest) {
+__attribute__((noinline)) void HashWithOpenSsl(const uint8_t* data, uint32_t length, uint8_t* digest) {
   EVP_Digest(data, length, digest, nullptr, EVP_sha1(), nullptr);
 }
 
@@ -52,16 +47,14 @@ int main(int argc, char** argv) {
   const bool openSsl = strcmp(argv[1], "OpenSsl") == 0;
   const BlockVariant* variant = nullptr;
   for (const BlockVariant& candidate : kBlockVariants) {
-    if (strcmp(candidate.name, argv[1]) == 0)
-      variant = &candidate;
+    if (strcmp(candidate.name, argv[1]) == 0) variant = &candidate;
   }
   if (variant == nullptr && !openSsl) {
     fprintf(stderr, "unknown block function %s\n", argv[1]);
     return 2;
   }
   SelectSha1BlockFunction();
-  if (variant != nullptr && (UsableCpuFeatureFlags & variant->requiredFeatures) !=
-                                variant->requiredFeatures) {
+  if (variant != nullptr && (UsableCpuFeatureFlags & variant->requiredFeatures) != variant->requiredFeatures) {
     fprintf(stderr, "this machine cannot run %s\n", variant->name);
     return 3;
   }
@@ -84,12 +77,10 @@ int main(int argc, char** argv) {
   if (openSsl) {
     HashWithOpenSsl(data.data(), static_cast<uint32_t>(data.size()), digest);
   } else {
-    HashWithVariant(variant->function, data.data(),
-                    static_cast<uint32_t>(data.size()), digest);
+    HashWithVariant(variant->function, data.data(), static_cast<uint32_t>(data.size()), digest);
   }
   printf("%s %zu bytes ", argv[1], data.size());
-  for (uint8_t byte : digest)
-    printf("%02x", byte);
+  for (uint8_t byte : digest) printf("%02x", byte);
   printf("\n");
   return 0;
 }

@@ -21,7 +21,9 @@
 
 namespace {
 
-bool IsHighSurrogate(WideChar unit) { return unit >= 0xD800 && unit <= 0xDBFF; }
+bool IsHighSurrogate(WideChar unit) {
+  return unit >= 0xD800 && unit <= 0xDBFF;
+}
 
 class Input {
  public:
@@ -102,18 +104,18 @@ Argument ReadArgument(Input& in) {
   return argument;
 }
 
-std::u16string Ascii(const char* text) { return std::u16string(text, text + std::char_traits<char>::length(text)); }
+std::u16string Ascii(const char* text) {
+  return std::u16string(text, text + std::char_traits<char>::length(text));
+}
 
 // printf's own rendering of an argument for %d, %02d and %8.8x; a text or a
 // missing argument counts as zero.
-std::u16string Number(const Argument* argument, const char* signedFormat,
-                      const char* unsignedFormat) {
+std::u16string Number(const Argument* argument, const char* signedFormat, const char* unsignedFormat) {
   char text[32];
   if (argument != nullptr && argument->kind != Kind::kText && argument->isSigned) {
     std::snprintf(text, sizeof text, signedFormat, static_cast<long long>(argument->signedValue));
   } else {
-    unsigned long long value =
-        argument != nullptr && argument->kind != Kind::kText ? argument->unsignedValue : 0;
+    unsigned long long value = argument != nullptr && argument->kind != Kind::kText ? argument->unsignedValue : 0;
     std::snprintf(text, sizeof text, unsignedFormat, value);
   }
   return Ascii(text);
@@ -122,8 +124,7 @@ std::u16string Number(const Argument* argument, const char* signedFormat,
 std::u16string Hex32(const Argument* argument) {
   uint64_t bits = 0;
   if (argument != nullptr && argument->kind != Kind::kText) {
-    bits = argument->isSigned ? static_cast<uint64_t>(argument->signedValue)
-                              : argument->unsignedValue;
+    bits = argument->isSigned ? static_cast<uint64_t>(argument->signedValue) : argument->unsignedValue;
   }
   char text[16];
   std::snprintf(text, sizeof text, "%08" PRIx32, static_cast<uint32_t>(bits));
@@ -135,9 +136,7 @@ std::u16string Hex32(const Argument* argument) {
 std::u16string Reference(const std::u16string& format, const std::vector<Argument>& arguments) {
   std::u16string out;
   size_t next = 0;
-  auto take = [&]() -> const Argument* {
-    return next < arguments.size() ? &arguments[next++] : nullptr;
-  };
+  auto take = [&]() -> const Argument* { return next < arguments.size() ? &arguments[next++] : nullptr; };
   for (size_t i = 0; i < format.size();) {
     const std::u16string_view rest = std::u16string_view(format).substr(i);
     if (rest.starts_with(u"%s")) {
@@ -168,15 +167,33 @@ std::u16string ReadFormat(Input& in) {
   while (!in.empty() && format.size() < 512) {
     const uint8_t token = in.Byte();
     switch (token % 10) {
-      case 0: format += u"%s"; break;
-      case 1: format += u"%d"; break;
-      case 2: format += u"%02d"; break;
-      case 3: format += u"%8.8x"; break;
-      case 4: format += u"%0"; break;
-      case 5: format += u"%8.8"; break;
-      case 6: format += u'%'; break;
-      case 7: format += u"\xD83D\xDE00"; break;  // a surrogate pair
-      case 8: format += static_cast<char16_t>(0xD800 + in.Byte()); break;  // a lone high surrogate
+      case 0:
+        format += u"%s";
+        break;
+      case 1:
+        format += u"%d";
+        break;
+      case 2:
+        format += u"%02d";
+        break;
+      case 3:
+        format += u"%8.8x";
+        break;
+      case 4:
+        format += u"%0";
+        break;
+      case 5:
+        format += u"%8.8";
+        break;
+      case 6:
+        format += u'%';
+        break;
+      case 7:
+        format += u"\xD83D\xDE00";
+        break;  // a surrogate pair
+      case 8:
+        format += static_cast<char16_t>(0xD800 + in.Byte());
+        break;  // a lone high surrogate
       default: {
         char16_t unit = static_cast<char16_t>(in.Unit());
         format += unit == 0 ? u'z' : unit;
@@ -203,15 +220,20 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   size_t length = 0;
   const WideChar* f = reinterpret_cast<const WideChar*>(format.c_str());
   switch (converted.size()) {
-    case 0: length = FormatText(buffer.get(), capacity, f, {}); break;
-    case 1: length = FormatText(buffer.get(), capacity, f, {converted[0]}); break;
-    case 2: length = FormatText(buffer.get(), capacity, f, {converted[0], converted[1]}); break;
+    case 0:
+      length = FormatText(buffer.get(), capacity, f, {});
+      break;
+    case 1:
+      length = FormatText(buffer.get(), capacity, f, {converted[0]});
+      break;
+    case 2:
+      length = FormatText(buffer.get(), capacity, f, {converted[0], converted[1]});
+      break;
     case 3:
       length = FormatText(buffer.get(), capacity, f, {converted[0], converted[1], converted[2]});
       break;
     default:
-      length = FormatText(buffer.get(), capacity, f,
-                          {converted[0], converted[1], converted[2], converted[3]});
+      length = FormatText(buffer.get(), capacity, f, {converted[0], converted[1], converted[2], converted[3]});
       break;
   }
 

@@ -31,8 +31,8 @@ using wintrust::PeStatus;
 bool SameImage(const PeImage& a, const PeImage& b) {
   return a.pe32Plus == b.pe32Plus && a.checksumOffset == b.checksumOffset &&
          a.securityEntryOffset == b.securityEntryOffset && a.headersEnd == b.headersEnd &&
-         a.numberOfRvaAndSizes == b.numberOfRvaAndSizes &&
-         a.certTableOffset == b.certTableOffset && a.certTableSize == b.certTableSize;
+         a.numberOfRvaAndSizes == b.numberOfRvaAndSizes && a.certTableOffset == b.certTableOffset &&
+         a.certTableSize == b.certTableSize;
 }
 
 // A value derived from the input, to choose a cut point and a buffer size.
@@ -47,8 +47,7 @@ uint64_t Mix(ByteView bytes) {
 Bytes Sha256(ByteView bytes) {
   Bytes out(EVP_MAX_MD_SIZE);
   unsigned int length = 0;
-  FUZZ_CHECK(EVP_Digest(bytes.data(), bytes.size(), out.data(), &length, EVP_sha256(),
-                        nullptr) == 1);
+  FUZZ_CHECK(EVP_Digest(bytes.data(), bytes.size(), out.data(), &length, EVP_sha256(), nullptr) == 1);
   out.resize(length);
   return out;
 }
@@ -73,8 +72,7 @@ void CheckSignature(ByteView file, const PeImage& image, const wintrust::Signatu
   FUZZ_CHECK(blob.offset >= uint64_t{image.certTableOffset} + 8);
   FUZZ_CHECK(blob.offset % 8 == image.certTableOffset % 8);
   FUZZ_CHECK(blob.offset + blob.bytes.size() <= file.size());
-  FUZZ_CHECK(blob.bytes.empty() ||
-             std::memcmp(file.data() + blob.offset, blob.bytes.data(), blob.bytes.size()) == 0);
+  FUZZ_CHECK(blob.bytes.empty() || std::memcmp(file.data() + blob.offset, blob.bytes.data(), blob.bytes.size()) == 0);
   const uint64_t header = blob.offset - 8;
   FUZZ_CHECK(wintrust::ReadLe32(file, header) == blob.bytes.size() + 8);
   FUZZ_CHECK(wintrust::ReadLe16(file, header + 4) == 0x0200);
@@ -85,8 +83,7 @@ void CheckDigest(ByteView file, const PeImage& image, uint64_t mix) {
   // The reference: the included ranges copied out and hashed in one call.
   Bytes included;
   auto append = [&](uint64_t begin, uint64_t end) {
-    included.insert(included.end(), file.begin() + static_cast<long>(begin),
-                    file.begin() + static_cast<long>(end));
+    included.insert(included.end(), file.begin() + static_cast<long>(begin), file.begin() + static_cast<long>(end));
   };
   append(0, image.checksumOffset);
   append(image.checksumOffset + 4, image.securityEntryOffset);
@@ -104,8 +101,7 @@ void CheckDigest(ByteView file, const PeImage& image, uint64_t mix) {
   const uint64_t kept = (mix >> 8) % (file.size() + 1);
   fuzzing::TruncatedSource truncated(file, kept);
   Bytes cut;
-  wintrust::ImageDigestError error =
-      wintrust::ComputeImageDigest(truncated, image, EVP_sha256(), buffer, &cut);
+  wintrust::ImageDigestError error = wintrust::ComputeImageDigest(truncated, image, EVP_sha256(), buffer, &cut);
   if (kept >= image.certTableOffset) {
     FUZZ_CHECK(error == wintrust::ImageDigestError::kNone && cut == streamed);
   } else {
@@ -129,8 +125,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   fuzzing::TruncatedSource truncated(file, kept);
   PeImage cutImage;
   const PeStatus cutStatus = wintrust::ParsePeHeaders(truncated, &cutImage);
-  FUZZ_CHECK(cutStatus == PeStatus::kReadFault ||
-             (cutStatus == status && SameImage(cutImage, image)));
+  FUZZ_CHECK(cutStatus == PeStatus::kReadFault || (cutStatus == status && SameImage(cutImage, image)));
 
   if (status != PeStatus::kOk) return 0;
   CheckImage(file, image);
@@ -142,8 +137,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
   wintrust::SignatureBlob blob;
   const PeStatus found = wintrust::FindPkcs7Signature(source, image, &blob);
-  FUZZ_CHECK(found == PeStatus::kOk || found == PeStatus::kNoSignature ||
-             found == PeStatus::kTooLarge);
+  FUZZ_CHECK(found == PeStatus::kOk || found == PeStatus::kNoSignature || found == PeStatus::kTooLarge);
   wintrust::SignatureBlob cutBlob;
   const PeStatus cutFound = wintrust::FindPkcs7Signature(truncated, image, &cutBlob);
   FUZZ_CHECK(cutFound == PeStatus::kReadFault ||

@@ -32,13 +32,10 @@ const Variant kVariants[] = {
 
 struct Digest {
   uint8_t bytes[20];
-  bool operator==(const Digest& other) const {
-    return std::memcmp(bytes, other.bytes, sizeof bytes) == 0;
-  }
+  bool operator==(const Digest& other) const { return std::memcmp(bytes, other.bytes, sizeof bytes) == 0; }
 };
 
-Digest HashPieces(Sha1BlockFunction function, const uint8_t* message,
-                  const std::vector<uint32_t>& pieces, bool twice) {
+Digest HashPieces(Sha1BlockFunction function, const uint8_t* message, const std::vector<uint32_t>& pieces, bool twice) {
   Sha1Hasher hasher = {};
   hasher.Init();
   hasher.blockFunction = function;

@@ -26,8 +26,7 @@ using wintrust::Tlv;
 
 bool Inside(ByteView part, ByteView whole) {
   if (part.empty()) return true;
-  return part.data() >= whole.data() &&
-         part.data() + part.size() <= whole.data() + whole.size();
+  return part.data() >= whole.data() && part.data() + part.size() <= whole.data() + whole.size();
 }
 
 // A view's place relative to its buffer: comparable across two buffers.
@@ -43,14 +42,13 @@ Place PlaceOf(ByteView part, ByteView whole) {
 }
 
 std::vector<Place> Places(const wintrust::SignedData& data, ByteView input) {
-  std::vector<Place> places = {PlaceOf(data.contentType, input),
-                               PlaceOf(data.signedContent, input),
+  std::vector<Place> places = {PlaceOf(data.contentType, input), PlaceOf(data.signedContent, input),
                                PlaceOf(data.contentElement, input)};
   for (ByteView certificate : data.certificates) places.push_back(PlaceOf(certificate, input));
   for (const wintrust::SignerInfo& signer : data.signers) {
-    for (ByteView part : {signer.issuer, signer.serialNumber, signer.subjectKeyId,
-                          signer.digestAlgorithm, signer.authAttributes,
-                          signer.signatureAlgorithm, signer.signature, signer.unauthAttributes}) {
+    for (ByteView part :
+         {signer.issuer, signer.serialNumber, signer.subjectKeyId, signer.digestAlgorithm, signer.authAttributes,
+          signer.signatureAlgorithm, signer.signature, signer.unauthAttributes}) {
       places.push_back(PlaceOf(part, input));
     }
   }
@@ -60,8 +58,7 @@ std::vector<Place> Places(const wintrust::SignedData& data, ByteView input) {
 void CheckTlv(ByteView input) {
   Tlv tlv;
   const DerError error = wintrust::ReadTlv(input, &tlv);
-  FUZZ_CHECK(error == DerError::kNone || error == DerError::kBadTag ||
-             error == DerError::kEndOfData);
+  FUZZ_CHECK(error == DerError::kNone || error == DerError::kBadTag || error == DerError::kEndOfData);
   if (error != DerError::kNone) return;
   FUZZ_CHECK(tlv.whole.data() == input.data() && tlv.whole.size() <= input.size());
   FUZZ_CHECK(tlv.tag == input[0]);
@@ -71,8 +68,7 @@ void CheckTlv(ByteView input) {
   Tlv again;
   FUZZ_CHECK(wintrust::ReadTlv(tlv.whole, &again) == DerError::kNone);
   FUZZ_CHECK(again.whole.size() == tlv.whole.size() && again.content.size() == tlv.content.size());
-  FUZZ_CHECK(wintrust::ReadTlv(tlv.whole.first(tlv.whole.size() - 1), &again) ==
-             DerError::kEndOfData);
+  FUZZ_CHECK(wintrust::ReadTlv(tlv.whole.first(tlv.whole.size() - 1), &again) == DerError::kEndOfData);
 
   // Walking the content visits consecutive elements that tile what it read.
   wintrust::DerReader reader(tlv.content);
@@ -89,8 +85,7 @@ void CheckTlv(ByteView input) {
 void CheckSignedData(ByteView input) {
   wintrust::SignedData data;
   const DerError error = wintrust::ParseSignedData(input, &data);
-  FUZZ_CHECK(error == DerError::kNone || error == DerError::kBadTag ||
-             error == DerError::kEndOfData);
+  FUZZ_CHECK(error == DerError::kNone || error == DerError::kBadTag || error == DerError::kEndOfData);
   if (error != DerError::kNone) return;
 
   for (const Place& place : Places(data, input)) {
@@ -123,8 +118,7 @@ void CheckSignedData(ByteView input) {
     FUZZ_CHECK(Places(again, *copy) == Places(data, input));
   }
   wintrust::SignedData cut;
-  FUZZ_CHECK(wintrust::ParseSignedData(ByteView(exact).first(exact.size() - 1), &cut) ==
-             DerError::kEndOfData);
+  FUZZ_CHECK(wintrust::ParseSignedData(ByteView(exact).first(exact.size() - 1), &cut) == DerError::kEndOfData);
 
   wintrust::IndirectData indirect;
   if (wintrust::ParseIndirectData(data.contentElement, &indirect)) {
@@ -143,8 +137,7 @@ void CheckSignedData(ByteView input) {
     if (!signer.authAttributes.empty()) {
       Tlv attributes;
       if (wintrust::ReadTlv(signer.authAttributes, &attributes) == DerError::kNone) {
-        for (ByteView value :
-             wintrust::AttributeValues(attributes.content, wintrust::oid::kMessageDigest)) {
+        for (ByteView value : wintrust::AttributeValues(attributes.content, wintrust::oid::kMessageDigest)) {
           FUZZ_CHECK(Inside(value, input));
         }
       }

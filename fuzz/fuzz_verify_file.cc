@@ -17,8 +17,8 @@
 
 #include <algorithm>
 #include <cstddef>
-#include <cstring>
 #include <cstdlib>
+#include <cstring>
 #include <set>
 #include <string>
 
@@ -56,8 +56,7 @@ class ScratchFile {
  public:
   ScratchFile() {
     const char* dir = std::getenv("TMPDIR");
-    path_ = std::string(dir != nullptr && dir[0] != 0 ? dir : "/tmp") +
-            "/sigreport-fuzz-XXXXXX";
+    path_ = std::string(dir != nullptr && dir[0] != 0 ? dir : "/tmp") + "/sigreport-fuzz-XXXXXX";
     fd_ = mkstemp(path_.data());
     FUZZ_CHECK(fd_ >= 0);
     widePath_.assign(path_.begin(), path_.end());  // mkstemp names are ASCII
@@ -108,8 +107,7 @@ wintrust::Bytes NameBytes(const X509_NAME* name) {
 }
 
 bool SameBlob(const CRYPT_DATA_BLOB& blob, const wintrust::Bytes& bytes) {
-  return blob.cbData == bytes.size() &&
-         (bytes.empty() || std::memcmp(blob.pbData, bytes.data(), bytes.size()) == 0);
+  return blob.cbData == bytes.size() && (bytes.empty() || std::memcmp(blob.pbData, bytes.data(), bytes.size()) == 0);
 }
 
 // Each certificate record holds an encoding OpenSSL reads back, and its
@@ -118,8 +116,7 @@ bool SameBlob(const CRYPT_DATA_BLOB& blob, const wintrust::Bytes& bytes) {
 void CheckCertificateRecord(const CERT_CONTEXT& context) {
   FUZZ_CHECK(context.pbCertEncoded != nullptr && context.cbCertEncoded > 0);
   const unsigned char* cursor = context.pbCertEncoded;
-  wintrust::X509Ptr certificate(
-      d2i_X509(nullptr, &cursor, static_cast<long>(context.cbCertEncoded)));
+  wintrust::X509Ptr certificate(d2i_X509(nullptr, &cursor, static_cast<long>(context.cbCertEncoded)));
   FUZZ_CHECK(certificate != nullptr);
   FUZZ_CHECK(cursor == context.pbCertEncoded + context.cbCertEncoded);
   const CERT_INFO& info = *context.pCertInfo;
@@ -133,8 +130,7 @@ void CheckCertificateRecord(const CERT_CONTEXT& context) {
   const CRYPT_BIT_BLOB& key = info.SubjectPublicKeyInfo.PublicKey;
   const ASN1_BIT_STRING* keyBits = X509_get0_pubkey_bitstr(certificate.get());
   FUZZ_CHECK(keyBits != nullptr && key.cbData == static_cast<DWORD>(ASN1_STRING_length(keyBits)));
-  FUZZ_CHECK(key.cbData == 0 ||
-             std::memcmp(key.pbData, ASN1_STRING_get0_data(keyBits), key.cbData) == 0);
+  FUZZ_CHECK(key.cbData == 0 || std::memcmp(key.pbData, ASN1_STRING_get0_data(keyBits), key.cbData) == 0);
 }
 
 void ReadRecords(HANDLE handle, HRESULT status) {

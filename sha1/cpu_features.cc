@@ -13,8 +13,7 @@ class Processor final : public CpuInstructions {
  public:
   CpuidResult Cpuid(uint32_t leaf, uint32_t subLeaf) override {
     CpuidResult result;
-    __cpuid_count(leaf, subLeaf, result.eax, result.ebx, result.ecx,
-                  result.edx);
+    __cpuid_count(leaf, subLeaf, result.eax, result.ebx, result.ecx, result.edx);
     return result;
   }
 
@@ -37,28 +36,23 @@ struct FeatureBit {
   uint32_t flag;
 };
 
-constexpr FeatureBit kLeaf1Edx[] = {
-    {23, kCpuMmx}, {25, kCpuSse}, {26, kCpuSse2}};
-constexpr FeatureBit kLeaf1Ecx[] = {
-    {0, kCpuSse3},   {9, kCpuSsse3}, {19, kCpuSse41}, {20, kCpuSse42},
-    {28, kCpuAvx},   {12, kCpuFma},  {25, kCpuAes}};
+constexpr FeatureBit kLeaf1Edx[] = {{23, kCpuMmx}, {25, kCpuSse}, {26, kCpuSse2}};
+constexpr FeatureBit kLeaf1Ecx[] = {{0, kCpuSse3}, {9, kCpuSsse3}, {19, kCpuSse41}, {20, kCpuSse42},
+                                    {28, kCpuAvx}, {12, kCpuFma},  {25, kCpuAes}};
 constexpr FeatureBit kLeaf7Ebx[] = {{5, kCpuAvx2}};
-constexpr FeatureBit kExtendedEdx[] = {
-    {22, kCpuMmxExt}, {31, kCpu3dNow}, {30, kCpu3dNowExt}};
-constexpr FeatureBit kExtendedEcx[] = {
-    {6, kCpuSse4a}, {11, kCpuXop}, {16, kCpuFma4}};
+constexpr FeatureBit kExtendedEdx[] = {{22, kCpuMmxExt}, {31, kCpu3dNow}, {30, kCpu3dNowExt}};
+constexpr FeatureBit kExtendedEcx[] = {{6, kCpuSse4a}, {11, kCpuXop}, {16, kCpuFma4}};
 
 template <size_t kCount>
 uint32_t Flags(uint32_t reg, const FeatureBit (&table)[kCount]) {
   uint32_t flags = 0;
   for (const FeatureBit& row : table) {
-    if ((reg >> row.bit) & 1)
-      flags |= row.flag;
+    if ((reg >> row.bit) & 1) flags |= row.flag;
   }
   return flags;
 }
 
-constexpr int kOsxsaveBit = 27;            // CPUID 1, ECX
+constexpr int kOsxsaveBit = 27;           // CPUID 1, ECX
 constexpr uint64_t kXcr0SseAndAvx = 0x6;  // XCR0 bits 1 and 2
 
 }  // namespace
@@ -74,8 +68,7 @@ CpuInstructions* SetCpuInstructions(CpuInstructions* replacement) {
 }
 
 uint32_t DetectCpuFeatures() {
-  if (CpuFeatureFlags != 0)
-    return CpuFeatureFlags;
+  if (CpuFeatureFlags != 0) return CpuFeatureFlags;
 
   CpuidResult leaf1 = instructions->Cpuid(1, 0);
   uint32_t flags = Flags(leaf1.edx, kLeaf1Edx) | Flags(leaf1.ecx, kLeaf1Ecx);
@@ -88,8 +81,7 @@ uint32_t DetectCpuFeatures() {
   CpuidResult extendedRange = instructions->Cpuid(0x80000000, 0);
   if (extendedRange.eax >= 0x80000001) {
     CpuidResult extended = instructions->Cpuid(0x80000001, 0);
-    flags |= Flags(extended.edx, kExtendedEdx) |
-             Flags(extended.ecx, kExtendedEcx);
+    flags |= Flags(extended.edx, kExtendedEdx) | Flags(extended.ecx, kExtendedEcx);
   }
 
   CpuFeatureFlags = flags;
@@ -118,8 +110,7 @@ Sha1BlockFunction SelectSha1BlockFunction() {
     chosen = Sha1BlockSse2;
     if (usable & kCpuSsse3) {
       chosen = Sha1BlockSsse3;
-      if (usable & kCpuAvx)
-        chosen = (usable & kCpuAvx2) ? Sha1BlockAvx2 : Sha1BlockAvx;
+      if (usable & kCpuAvx) chosen = (usable & kCpuAvx2) ? Sha1BlockAvx2 : Sha1BlockAvx;
     }
   }
   return chosen;

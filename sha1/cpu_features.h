@@ -12,19 +12,19 @@
 #include "sha1/sha1.h"
 
 // Bits of CpuFeatureFlags and UsableCpuFeatureFlags. No other bit is set.
-constexpr uint32_t kCpuMmx = 0x1;         // CPUID 1, EDX bit 23
-constexpr uint32_t kCpuSse = 0x2;         // CPUID 1, EDX bit 25
-constexpr uint32_t kCpuSse2 = 0x4;        // CPUID 1, EDX bit 26
-constexpr uint32_t kCpuSse3 = 0x8;        // CPUID 1, ECX bit 0
-constexpr uint32_t kCpuSsse3 = 0x10;      // CPUID 1, ECX bit 9
-constexpr uint32_t kCpuSse41 = 0x20;      // CPUID 1, ECX bit 19
-constexpr uint32_t kCpuSse42 = 0x40;      // CPUID 1, ECX bit 20
-constexpr uint32_t kCpuAvx = 0x80;        // CPUID 1, ECX bit 28
-constexpr uint32_t kCpuAvx2 = 0x100;      // CPUID 7.0, EBX bit 5
-constexpr uint32_t kCpuFma = 0x200;       // CPUID 1, ECX bit 12
-constexpr uint32_t kCpuAes = 0x400;       // CPUID 1, ECX bit 25
-constexpr uint32_t kCpuMmxExt = 0x10000;  // CPUID 0x80000001, EDX bit 22
-constexpr uint32_t kCpu3dNow = 0x20000;   // CPUID 0x80000001, EDX bit 31
+constexpr uint32_t kCpuMmx = 0x1;           // CPUID 1, EDX bit 23
+constexpr uint32_t kCpuSse = 0x2;           // CPUID 1, EDX bit 25
+constexpr uint32_t kCpuSse2 = 0x4;          // CPUID 1, EDX bit 26
+constexpr uint32_t kCpuSse3 = 0x8;          // CPUID 1, ECX bit 0
+constexpr uint32_t kCpuSsse3 = 0x10;        // CPUID 1, ECX bit 9
+constexpr uint32_t kCpuSse41 = 0x20;        // CPUID 1, ECX bit 19
+constexpr uint32_t kCpuSse42 = 0x40;        // CPUID 1, ECX bit 20
+constexpr uint32_t kCpuAvx = 0x80;          // CPUID 1, ECX bit 28
+constexpr uint32_t kCpuAvx2 = 0x100;        // CPUID 7.0, EBX bit 5
+constexpr uint32_t kCpuFma = 0x200;         // CPUID 1, ECX bit 12
+constexpr uint32_t kCpuAes = 0x400;         // CPUID 1, ECX bit 25
+constexpr uint32_t kCpuMmxExt = 0x10000;    // CPUID 0x80000001, EDX bit 22
+constexpr uint32_t kCpu3dNow = 0x20000;     // CPUID 0x80000001, EDX bit 31
 constexpr uint32_t kCpu3dNowExt = 0x40000;  // CPUID 0x80000001, EDX bit 30
 constexpr uint32_t kCpuSse4a = 0x80000;     // CPUID 0x80000001, ECX bit 6
 constexpr uint32_t kCpuXop = 0x100000;      // CPUID 0x80000001, ECX bit 11

@@ -30,8 +30,7 @@ class ScriptedProcessor : public CpuInstructions {
 
   size_t CallsOfLeaf(uint32_t leaf) const {
     size_t count = 0;
-    for (const auto& call : cpuidCalls)
-      count += call.first == leaf;
+    for (const auto& call : cpuidCalls) count += call.first == leaf;
     return count;
   }
 
@@ -71,8 +70,7 @@ class CpuFeaturesTest : public testing::Test {
   // saved by the operating system.
   void Script(bool sse2, bool ssse3, bool avx, bool avx2) {
     processor.leaves[1].edx = sse2 ? Bit(26) : 0;
-    processor.leaves[1].ecx =
-        kOsxsave | (ssse3 ? Bit(9) | Bit(0) : 0) | (avx ? Bit(28) : 0);
+    processor.leaves[1].ecx = kOsxsave | (ssse3 ? Bit(9) | Bit(0) : 0) | (avx ? Bit(28) : 0);
     processor.leaves[7].ebx = avx2 ? Bit(5) : 0;
     processor.xcr0 = kXcr0SseAvx;
   }
@@ -91,14 +89,22 @@ struct TableRow {
 };
 
 const TableRow kTable[] = {
-    {1, 'd', 23, kCpuMmx},          {1, 'd', 25, kCpuSse},
-    {1, 'd', 26, kCpuSse2},         {1, 'c', 0, kCpuSse3},
-    {1, 'c', 9, kCpuSsse3},         {1, 'c', 19, kCpuSse41},
-    {1, 'c', 20, kCpuSse42},        {1, 'c', 28, kCpuAvx},
-    {7, 'b', 5, kCpuAvx2},          {1, 'c', 12, kCpuFma},
-    {1, 'c', 25, kCpuAes},          {0x80000001, 'd', 22, kCpuMmxExt},
-    {0x80000001, 'd', 31, kCpu3dNow}, {0x80000001, 'd', 30, kCpu3dNowExt},
-    {0x80000001, 'c', 6, kCpuSse4a},  {0x80000001, 'c', 11, kCpuXop},
+    {1, 'd', 23, kCpuMmx},
+    {1, 'd', 25, kCpuSse},
+    {1, 'd', 26, kCpuSse2},
+    {1, 'c', 0, kCpuSse3},
+    {1, 'c', 9, kCpuSsse3},
+    {1, 'c', 19, kCpuSse41},
+    {1, 'c', 20, kCpuSse42},
+    {1, 'c', 28, kCpuAvx},
+    {7, 'b', 5, kCpuAvx2},
+    {1, 'c', 12, kCpuFma},
+    {1, 'c', 25, kCpuAes},
+    {0x80000001, 'd', 22, kCpuMmxExt},
+    {0x80000001, 'd', 31, kCpu3dNow},
+    {0x80000001, 'd', 30, kCpu3dNowExt},
+    {0x80000001, 'c', 6, kCpuSse4a},
+    {0x80000001, 'c', 11, kCpuXop},
     {0x80000001, 'c', 16, kCpuFma4},
 };
 
@@ -126,8 +132,7 @@ TEST_F(CpuFeaturesTest, EachTableBitOnItsOwn) {
 }
 
 TEST_F(CpuFeaturesTest, TableBitsTogetherAndNothingElse) {
-  for (uint32_t leaf : {1u, 7u, 0x80000001u})
-    processor.leaves[leaf] = {~0u, ~0u, ~0u, ~0u};
+  for (uint32_t leaf : {1u, 7u, 0x80000001u}) processor.leaves[leaf] = {~0u, ~0u, ~0u, ~0u};
   processor.leaves[0x80000000].eax = 0x80000001;
   EXPECT_EQ(kAllTableFlags, DetectCpuFeatures());
 }
@@ -205,8 +210,7 @@ TEST_F(CpuFeaturesTest, CascadeTable) {
     CpuFeatureFlags = 0;
     UsableCpuFeatureFlags = 0;
     EXPECT_EQ(expected, SelectSha1BlockFunction())
-        << "SSE2 " << sse2 << " SSSE3 " << ssse3 << " AVX " << avx << " AVX2 "
-        << avx2;
+        << "SSE2 " << sse2 << " SSSE3 " << ssse3 << " AVX " << avx << " AVX2 " << avx2;
   }
 }
 
@@ -216,10 +220,8 @@ TEST_F(CpuFeaturesTest, InitStoresWhatTheCascadeReturns) {
     Sha1BlockFunction expected;
   };
   const Case cases[] = {
-      {false, true, true, true, Sha1BlockX86},
-      {true, false, true, true, Sha1BlockSse2},
-      {true, true, false, true, Sha1BlockSsse3},
-      {true, true, true, false, Sha1BlockAvx},
+      {false, true, true, true, Sha1BlockX86},   {true, false, true, true, Sha1BlockSse2},
+      {true, true, false, true, Sha1BlockSsse3}, {true, true, true, false, Sha1BlockAvx},
       {true, true, true, true, Sha1BlockAvx2},
   };
   for (const Case& c : cases) {
@@ -318,8 +320,7 @@ TEST_F(CpuFeaturesTest, ProcessorReportingNothingIsAskedAgainEachTime) {
 // SSE2, so detection must find it and selection must pick a vector variant
 // that this machine can run.
 TEST(CpuFeaturesRealProcessorTest, FindsSse2AndPicksARunnableVariant) {
-  EXPECT_EQ(ProcessorCpuInstructions(), SetCpuInstructions(
-                                            ProcessorCpuInstructions()));
+  EXPECT_EQ(ProcessorCpuInstructions(), SetCpuInstructions(ProcessorCpuInstructions()));
   EXPECT_NE(0u, DetectCpuFeatures() & kCpuSse2);
   Sha1BlockFunction chosen = SelectSha1BlockFunction();
   EXPECT_NE(Sha1BlockX86, chosen);
@@ -331,8 +332,7 @@ TEST(CpuFeaturesRealProcessorTest, FindsSse2AndPicksARunnableVariant) {
     }
   }
   EXPECT_TRUE(found);
-  EXPECT_EQ("a9993e364706816aba3e25717850c26c9cd0d89d",
-            Sha1Hex(chosen, std::string("abc")));
+  EXPECT_EQ("a9993e364706816aba3e25717850c26c9cd0d89d", Sha1Hex(chosen, std::string("abc")));
 }
 
 }  // namespace

@@ -40,13 +40,11 @@ void Sha1Hasher::Reset() {
 }
 
 void Sha1Hasher::Update(const void* data, uint32_t length) {
-  if (length == 0)
-    return;
+  if (length == 0) return;
   const uint8_t* input = static_cast<const uint8_t*>(data);
 
   uint32_t low = state->byteCount[0] + length;
-  if (low < length)
-    ++state->byteCount[1];
+  if (low < length) ++state->byteCount[1];
   state->byteCount[0] = low;
 
   if (state->fill != 0) {
@@ -102,8 +100,7 @@ void Sha1Hasher::Final(uint8_t* digest) {
   StoreBigEndian(bitsLow, buffer + 60);
   blockFunction(state);
 
-  for (int i = 0; i < 5; ++i)
-    StoreBigEndian(state->hash[i], digest + 4 * i);
+  for (int i = 0; i < 5; ++i) StoreBigEndian(state->hash[i], digest + 4 * i);
 }
 
 void DigestToHex(const uint8_t* digest, WideChar* text) {

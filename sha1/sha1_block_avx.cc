@@ -8,8 +8,9 @@
 #include "sha1/sha1_vector_blocks.h"
 
 // Four schedule words at byte offset `words` plus the K row held in `row`.
-#define SHA1_AVX_ADD(words, row)                           \
-  "vpaddd " #words "(%[w]), %%" row ", %%xmm4\n\t"         \
+#define SHA1_AVX_ADD(words, row)    \
+  "vpaddd " #words "(%[w]), %%" row \
+  ", %%xmm4\n\t"                    \
   "vmovdqa %%xmm4, " #words "(%[w])\n\t"
 
 void Sha1BlockAvx(Sha1State* state) {

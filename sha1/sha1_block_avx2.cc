@@ -10,8 +10,9 @@
 
 // Eight schedule words at byte offset `words` plus the constant vector in
 // `k`.
-#define SHA1_AVX2_ADD(words, k)                            \
-  "vpaddd " #words "(%[w]), %%" k ", %%ymm3\n\t"           \
+#define SHA1_AVX2_ADD(words, k)   \
+  "vpaddd " #words "(%[w]), %%" k \
+  ", %%ymm3\n\t"                  \
   "vmovdqa %%ymm3, " #words "(%[w])\n\t"
 
 void Sha1BlockAvx2(Sha1State* state) {

@@ -48,8 +48,7 @@ SHA1_SKELETON_INLINE uint32_t LoadBigEndian(const uint8_t* bytes) {
 
 // Stores W[4g] to W[4g+3], read from the block before any is stored, so the
 // block may be the schedule itself, and leaves them in x0..x3.
-SHA1_SKELETON_INLINE void LoadGroup(const uint8_t* block, uint32_t* w, int g,
-                                    uint32_t& x0, uint32_t& x1, uint32_t& x2,
+SHA1_SKELETON_INLINE void LoadGroup(const uint8_t* block, uint32_t* w, int g, uint32_t& x0, uint32_t& x1, uint32_t& x2,
                                     uint32_t& x3) {
   x0 = LoadBigEndian(block + 16 * g);
   x1 = LoadBigEndian(block + 16 * g + 4);
@@ -63,8 +62,7 @@ SHA1_SKELETON_INLINE void LoadGroup(const uint8_t* block, uint32_t* w, int g,
 
 // Step 1 as the reference does it: four groups of four 32-bit loads, byte
 // swaps and stores. Leaves W8..W15 in x[0..7] for the expansion.
-SHA1_SKELETON_INLINE void LoadBlockScalar(const uint8_t* block, uint32_t* w,
-                                          uint32_t (&x)[8]) {
+SHA1_SKELETON_INLINE void LoadBlockScalar(const uint8_t* block, uint32_t* w, uint32_t (&x)[8]) {
   LoadGroup(block, w, 0, x[0], x[1], x[2], x[3]);
   LoadGroup(block, w, 1, x[4], x[5], x[6], x[7]);
   LoadGroup(block, w, 2, x[0], x[1], x[2], x[3]);
@@ -81,23 +79,23 @@ SHA1_SKELETON_INLINE void LoadBlockScalar(const uint8_t* block, uint32_t* w,
 // the rotation long. The rotation is spelled as a right rotation by 31: the
 // same value, but an encoding that processors run as one micro-operation
 // where the short rotate-by-one form takes two.
-#define SHA1_EXPAND_WORD(t, newest, oldest)                             \
-  asm("xorl %[w14], %[x]\n\t"                                           \
-      "xorl %[w16], %[x]\n\t"                                           \
-      "xorl %[w3], %[x]\n\t"                                            \
-      "rorl $31, %[x]\n\t"                                              \
-      "movl %[x], %[wt]"                                                \
-      : [x] "+r"(oldest), [wt] "=m"(w[(t)])                             \
-      : [w3] "r"(newest), [w14] "m"(w[(t) - 14]), [w16] "m"(w[(t) - 16]))
+#define SHA1_EXPAND_WORD(t, newest, oldest) \
+  asm("xorl %[w14], %[x]\n\t"               \
+      "xorl %[w16], %[x]\n\t"               \
+      "xorl %[w3], %[x]\n\t"                \
+      "rorl $31, %[x]\n\t"                  \
+      "movl %[x], %[wt]"                    \
+      : [x] "+r"(oldest), [wt] "=m"(w[(t)]) \
+      : [w3] "r"(newest), [w14] "m"(w[(t)-14]), [w16] "m"(w[(t)-16]))
 
 // One group: W[t] to W[t+3]. On entry x0..x7 hold W[t-8..t-1], x0 the oldest;
 // on exit x0..x3 hold W[t..t+3], so the next group takes the eight with
 // x4..x7 first. W[t+3] needs W[t], which comes first.
-#define SHA1_EXPAND_GROUP(t, x0, x1, x2, x3, x4, x5, x6, x7)            \
-  SHA1_EXPAND_WORD((t), x5, x0);                                        \
-  SHA1_EXPAND_WORD((t) + 1, x6, x1);                                    \
-  SHA1_EXPAND_WORD((t) + 2, x7, x2);                                    \
-  SHA1_EXPAND_WORD((t) + 3, x0, x3);                                    \
+#define SHA1_EXPAND_GROUP(t, x0, x1, x2, x3, x4, x5, x6, x7) \
+  SHA1_EXPAND_WORD((t), x5, x0);                             \
+  SHA1_EXPAND_WORD((t) + 1, x6, x1);                         \
+  SHA1_EXPAND_WORD((t) + 2, x7, x2);                         \
+  SHA1_EXPAND_WORD((t) + 3, x0, x3);                         \
   ScheduleBarrier()
 
 // W16..W79 in 16 groups of four, each stored before the next group starts.
@@ -146,38 +144,38 @@ SHA1_SKELETON_INLINE void ReadWindow(const uint32_t* w, uint32_t (&x)[8]) {
 // The round function of the round after this one, computed into f from that
 // round's b, c and d, which are this round's a, b and c. This round's a, the
 // value computed most recently, comes in as late as possible.
-#define SHA1_NEXT_CHOOSE                                                \
-  "movl %[b], %[f]\n\t"                                                 \
-  "xorl %[c], %[f]\n\t"                                                 \
-  "andl %[a], %[f]\n\t"                                                 \
+#define SHA1_NEXT_CHOOSE \
+  "movl %[b], %[f]\n\t"  \
+  "xorl %[c], %[f]\n\t"  \
+  "andl %[a], %[f]\n\t"  \
   "xorl %[c], %[f]\n\t"
-#define SHA1_NEXT_PARITY                                                \
-  "movl %[b], %[f]\n\t"                                                 \
-  "xorl %[c], %[f]\n\t"                                                 \
+#define SHA1_NEXT_PARITY \
+  "movl %[b], %[f]\n\t"  \
+  "xorl %[c], %[f]\n\t"  \
   "xorl %[a], %[f]\n\t"
-#define SHA1_NEXT_MAJORITY                                              \
-  "movl %[b], %[f]\n\t"                                                 \
-  "movl %[b], %[t]\n\t"                                                 \
-  "orl %[c], %[f]\n\t"                                                  \
-  "andl %[c], %[t]\n\t"                                                 \
-  "andl %[a], %[f]\n\t"                                                 \
+#define SHA1_NEXT_MAJORITY \
+  "movl %[b], %[f]\n\t"    \
+  "movl %[b], %[t]\n\t"    \
+  "orl %[c], %[f]\n\t"     \
+  "andl %[c], %[t]\n\t"    \
+  "andl %[a], %[f]\n\t"    \
   "orl %[t], %[f]\n\t"
 
 // Adds the schedule word and the round function value to e: as two
 // additions when the word already holds the round constant, otherwise with
 // the constant as the immediate of an address computation. The round
 // function value, computed later than the word was loaded, comes second.
-#define SHA1_ADD_PREADDED                                               \
-  "addl %[word], %[e]\n\t"                                              \
+#define SHA1_ADD_PREADDED  \
+  "addl %[word], %[e]\n\t" \
   "addl %[f], %[e]\n\t"
-#define SHA1_ADD_WITH_K(constant)                                       \
-  "addl %[word], %[e]\n\t"                                              \
+#define SHA1_ADD_WITH_K(constant) \
+  "addl %[word], %[e]\n\t"        \
   "leal " #constant "(%q[e], %q[f]), %[e]\n\t"
 
 // Adds ROTL5(a) to e, then turns a into ROTL30(a) in place: 5 + 25.
-#define SHA1_ADD_A_AND_ROTATE                                           \
-  "roll $5, %[a]\n\t"                                                   \
-  "addl %[a], %[e]\n\t"                                                 \
+#define SHA1_ADD_A_AND_ROTATE \
+  "roll $5, %[a]\n\t"         \
+  "addl %[a], %[e]\n\t"       \
   "rorl $7, %[a]"
 
 // One round that also computes the next round's round function. The textbook
@@ -190,27 +188,27 @@ SHA1_SKELETON_INLINE void ReadWindow(const uint32_t* w, uint32_t (&x)[8]) {
 // ROTL30 of its textbook value (the textbook round would rotate it now) and f
 // holds this round's round function value. The new a is left in e; the
 // caller rotates the roles. d plays no part in a round.
-#define SHA1_ROUND(next, add, ra, rb, rc, re, word_t)                  \
-  asm(add next SHA1_ADD_A_AND_ROTATE                                    \
-      : [a] "+r"(ra), [e] "+r"(re), [f] "+&r"(f), [t] "=&r"(scratch)    \
+#define SHA1_ROUND(next, add, ra, rb, rc, re, word_t)                \
+  asm(add next SHA1_ADD_A_AND_ROTATE                                 \
+      : [a] "+r"(ra), [e] "+r"(re), [f] "+&r"(f), [t] "=&r"(scratch) \
       : [b] "r"(rb), [c] "r"(rc), [word] "m"(word_t))
 
 // Round 79 computes no next round function and leaves a plain: a copy of it
 // is rotated instead.
-#define SHA1_LAST_ROUND(add, ra, re, word_t)                            \
-  asm(add                                                               \
-      "movl %[a], %[t]\n\t"                                             \
-      "roll $5, %[t]\n\t"                                               \
-      "addl %[t], %[e]"                                                 \
-      : [e] "+r"(re), [t] "=&r"(scratch)                                \
+#define SHA1_LAST_ROUND(add, ra, re, word_t) \
+  asm(add                                    \
+      "movl %[a], %[t]\n\t"                  \
+      "roll $5, %[t]\n\t"                    \
+      "addl %[t], %[e]"                      \
+      : [e] "+r"(re), [t] "=&r"(scratch)     \
       : [a] "r"(ra), [f] "r"(f), [word] "m"(word_t))
 
 // Five rounds from t bring the roles back to where they started.
-#define SHA1_FIVE_ROUNDS(t, add, n0, n1, n2, n3, n4)                    \
-  SHA1_ROUND(n0, add, a, b, c, e, w[(t)]);                              \
-  SHA1_ROUND(n1, add, e, a, b, d, w[(t) + 1]);                          \
-  SHA1_ROUND(n2, add, d, e, a, c, w[(t) + 2]);                          \
-  SHA1_ROUND(n3, add, c, d, e, b, w[(t) + 3]);                          \
+#define SHA1_FIVE_ROUNDS(t, add, n0, n1, n2, n3, n4) \
+  SHA1_ROUND(n0, add, a, b, c, e, w[(t)]);           \
+  SHA1_ROUND(n1, add, e, a, b, d, w[(t) + 1]);       \
+  SHA1_ROUND(n2, add, d, e, a, c, w[(t) + 2]);       \
+  SHA1_ROUND(n3, add, c, d, e, b, w[(t) + 3]);       \
   SHA1_ROUND(n4, add, b, c, d, a, w[(t) + 4])
 
 #define SHA1_K0 SHA1_ADD_WITH_K(0x5A827999)

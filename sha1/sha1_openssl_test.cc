@@ -25,9 +25,7 @@ std::string OpenSslHex(const uint8_t* data, size_t length) {
 class Sha1OpenSslTest : public testing::TestWithParam<BlockVariant> {
  protected:
   void SetUp() override {
-    if (!MachineRuns(GetParam()))
-      GTEST_SKIP() << "this processor or operating system cannot run "
-                   << GetParam().name;
+    if (!MachineRuns(GetParam())) GTEST_SKIP() << "this processor or operating system cannot run " << GetParam().name;
   }
 };
 
@@ -35,8 +33,7 @@ TEST_P(Sha1OpenSslTest, RandomLengthsAndContents) {
   std::mt19937 random(7);
   std::uniform_int_distribution<int> byte(0, 255);
   std::vector<uint8_t> data(70000);
-  for (uint8_t& value : data)
-    value = static_cast<uint8_t>(byte(random));
+  for (uint8_t& value : data) value = static_cast<uint8_t>(byte(random));
 
   // Short lengths often, long ones now and then.
   std::uniform_int_distribution<uint32_t> shortLength(0, 300);
@@ -48,8 +45,7 @@ TEST_P(Sha1OpenSslTest, RandomLengthsAndContents) {
     uint32_t offset = std::min(start(random), 70000 - length);
     const uint8_t* message = data.data() + offset;
     std::string expected = OpenSslHex(message, length);
-    if (Sha1Hex(GetParam().function, message, length) != expected &&
-        ++mismatches <= 5) {
+    if (Sha1Hex(GetParam().function, message, length) != expected && ++mismatches <= 5) {
       ADD_FAILURE() << "length " << length << " at offset " << offset;
     }
   }
@@ -80,10 +76,9 @@ TEST_P(Sha1OpenSslTest, ByteCountCarry) {
   EXPECT_EQ(NarrowHex(expected), NarrowHex(digest));
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    AllBlockFunctions, Sha1OpenSslTest, testing::ValuesIn(kBlockVariants),
-    [](const testing::TestParamInfo<BlockVariant>& variant) {
-      return std::string(variant.param.name);
-    });
+INSTANTIATE_TEST_SUITE_P(AllBlockFunctions, Sha1OpenSslTest, testing::ValuesIn(kBlockVariants),
+                         [](const testing::TestParamInfo<BlockVariant>& variant) {
+                           return std::string(variant.param.name);
+                         });
 
 }  // namespace

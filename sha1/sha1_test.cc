@@ -27,8 +27,7 @@ std::vector<BlockCall> recordedCalls;
 void RecordingBlock(Sha1State* state) {
   BlockCall call;
   call.block = state->block;
-  call.fromBuffer =
-      state->block == reinterpret_cast<const uint8_t*>(state->schedule);
+  call.fromBuffer = state->block == reinterpret_cast<const uint8_t*>(state->schedule);
   memcpy(call.bytes.data(), state->block, 64);
   recordedCalls.push_back(call);
   Sha1BlockX86(state);
@@ -66,24 +65,20 @@ std::string DefaultSha1Hex(const std::string& text) {
 }
 
 const char kAbc[] = "abc";
-const char k448Bits[] =
-    "abcdbcdecdefdefgefghfghighijhijkijkljklmklmnlmnomnopnopq";
+const char k448Bits[] = "abcdbcdecdefdefgefghfghighijhijkijkljklmklmnlmnomnopnopq";
 const char k896Bits[] =
     "abcdefghbcdefghicdefghijdefghijkefghijklfghijklmghijklmnhijklmno"
     "ijklmnopjklmnopqklmnopqrlmnopqrsmnopqrstnopqrstu";
 
 TEST(Sha1HasherTest, FipsExamples) {
   EXPECT_EQ("a9993e364706816aba3e25717850c26c9cd0d89d", DefaultSha1Hex(kAbc));
-  EXPECT_EQ("84983e441c3bd26ebaae4aa1f95129e5e54670f1",
-            DefaultSha1Hex(k448Bits));
-  EXPECT_EQ("a49b2446a02c645bf419f995b67091253a04a259",
-            DefaultSha1Hex(k896Bits));
+  EXPECT_EQ("84983e441c3bd26ebaae4aa1f95129e5e54670f1", DefaultSha1Hex(k448Bits));
+  EXPECT_EQ("a49b2446a02c645bf419f995b67091253a04a259", DefaultSha1Hex(k896Bits));
 }
 
 TEST(Sha1HasherTest, OneMillionAs) {
   std::string million(1000000, 'a');
-  EXPECT_EQ("34aa973cd4c4daa4f61eeb2bdbad27316534016f",
-            DefaultSha1Hex(million));
+  EXPECT_EQ("34aa973cd4c4daa4f61eeb2bdbad27316534016f", DefaultSha1Hex(million));
 
   // The same million bytes in uneven pieces.
   Sha1Hasher hasher = {};
@@ -118,8 +113,7 @@ TEST(Sha1HasherTest, BoundaryLengths) {
     uint32_t length;
     size_t blockCalls;
   };
-  const Case cases[] = {{0, 1},  {55, 1},  {56, 2},  {63, 2},
-                        {64, 2}, {65, 2},  {119, 2}, {120, 3}};
+  const Case cases[] = {{0, 1}, {55, 1}, {56, 2}, {63, 2}, {64, 2}, {65, 2}, {119, 2}, {120, 3}};
   std::vector<uint8_t> data = TestStream(120);
   for (const Case& c : cases) {
     SCOPED_TRACE(c.length);
@@ -153,8 +147,7 @@ TEST(Sha1HasherTest, FiftySixAndSixtyThreeBytesNeedASecondBlock) {
     ASSERT_EQ(2u, recordedCalls.size());
     EXPECT_EQ(0, memcmp(recordedCalls[0].bytes.data(), data.data(), length));
     EXPECT_EQ(0x80, recordedCalls[0].bytes[length]);
-    for (uint32_t i = length + 1; i < 64; ++i)
-      EXPECT_EQ(0, recordedCalls[0].bytes[i]) << i;
+    for (uint32_t i = length + 1; i < 64; ++i) EXPECT_EQ(0, recordedCalls[0].bytes[i]) << i;
     uint64_t bits = uint64_t{length} * 8;
     std::array<uint8_t, 64> second = {};
     second[62] = static_cast<uint8_t>(bits >> 8);
@@ -186,8 +179,7 @@ TEST(Sha1HasherTest, SixtyFiveBytesBufferOne) {
   ASSERT_EQ(1u, recordedCalls.size());
   EXPECT_EQ(data.data(), recordedCalls[0].block);
   EXPECT_EQ(1u, recording.hasher.state->fill);
-  EXPECT_EQ(data[64],
-            reinterpret_cast<uint8_t*>(recording.hasher.state->schedule)[0]);
+  EXPECT_EQ(data[64], reinterpret_cast<uint8_t*>(recording.hasher.state->schedule)[0]);
   EXPECT_EQ(ExpectedTestStreamDigest(65), recording.Final());
   EXPECT_EQ(2u, recordedCalls.size());
 }
@@ -230,9 +222,7 @@ TEST(Sha1HasherTest, EmptyUpdateChangesNothing) {
 TEST(Sha1HasherTest, ExampleSplitMatchesOneUpdate) {
   std::vector<uint8_t> data = TestStream(200);
   const uint8_t* p = data.data();
-  std::string split = Sha1HexOfPieces(
-      Sha1BlockX86,
-      {{p, 1}, {p + 1, 62}, {p + 63, 1}, {p + 64, 64}, {p + 128, 72}});
+  std::string split = Sha1HexOfPieces(Sha1BlockX86, {{p, 1}, {p + 1, 62}, {p + 63, 1}, {p + 64, 64}, {p + 128, 72}});
   EXPECT_EQ(ExpectedTestStreamDigest(200), split);
 }
 
@@ -242,9 +232,7 @@ TEST(Sha1HasherTest, EveryTwoWaySplit) {
   const std::string expected = ExpectedTestStreamDigest(length);
   for (uint32_t cut = 0; cut <= length; ++cut) {
     EXPECT_EQ(expected,
-              Sha1HexOfPieces(SelectSha1BlockFunction(),
-                              {{data.data(), cut},
-                               {data.data() + cut, length - cut}}))
+              Sha1HexOfPieces(SelectSha1BlockFunction(), {{data.data(), cut}, {data.data() + cut, length - cut}}))
         << "cut at " << cut;
   }
 }
@@ -257,11 +245,9 @@ TEST(Sha1HasherTest, EveryThreeWaySplit) {
   for (uint32_t first = 0; first <= length; ++first) {
     for (uint32_t second = first; second <= length; ++second) {
       std::string digest = Sha1HexOfPieces(
-          SelectSha1BlockFunction(), {{data.data(), first},
-                                      {data.data() + first, second - first},
-                                      {data.data() + second, length - second}});
-      if (digest != expected && ++mismatches <= 5)
-        ADD_FAILURE() << "cuts at " << first << " and " << second;
+          SelectSha1BlockFunction(),
+          {{data.data(), first}, {data.data() + first, second - first}, {data.data() + second, length - second}});
+      if (digest != expected && ++mismatches <= 5) ADD_FAILURE() << "cuts at " << first << " and " << second;
     }
   }
   EXPECT_EQ(0, mismatches);
@@ -271,10 +257,8 @@ TEST(Sha1HasherTest, ByteAtATime) {
   const uint32_t length = 300;
   std::vector<uint8_t> data = TestStream(length);
   std::vector<std::pair<const void*, uint32_t>> pieces;
-  for (uint32_t i = 0; i < length; ++i)
-    pieces.push_back({data.data() + i, 1});
-  EXPECT_EQ(ExpectedTestStreamDigest(length),
-            Sha1HexOfPieces(SelectSha1BlockFunction(), pieces));
+  for (uint32_t i = 0; i < length; ++i) pieces.push_back({data.data() + i, 1});
+  EXPECT_EQ(ExpectedTestStreamDigest(length), Sha1HexOfPieces(SelectSha1BlockFunction(), pieces));
 }
 
 TEST(Sha1HasherTest, UnalignedInput) {
@@ -284,10 +268,8 @@ TEST(Sha1HasherTest, UnalignedInput) {
   for (uint32_t offset = 0; offset < 64; ++offset) {
     memcpy(shifted.data() + offset, data.data(), length);
     for (const BlockVariant& variant : kBlockVariants) {
-      if (!MachineRuns(variant))
-        continue;
-      EXPECT_EQ(ExpectedTestStreamDigest(length),
-                Sha1Hex(variant.function, shifted.data() + offset, length))
+      if (!MachineRuns(variant)) continue;
+      EXPECT_EQ(ExpectedTestStreamDigest(length), Sha1Hex(variant.function, shifted.data() + offset, length))
           << variant.name << " at offset " << offset;
     }
   }
@@ -357,8 +339,7 @@ TEST(Sha1HasherTest, InitWritesNothingIntoTheWorkingArea) {
   Sha1Hasher hasher = {};
   memset(hasher.storage, 0x5A, sizeof(hasher.storage));
   hasher.Init();
-  for (size_t i = 0; i < sizeof(hasher.storage); ++i)
-    ASSERT_EQ(0x5A, hasher.storage[i]) << i;
+  for (size_t i = 0; i < sizeof(hasher.storage); ++i) ASSERT_EQ(0x5A, hasher.storage[i]) << i;
   EXPECT_EQ(SelectSha1BlockFunction(), hasher.blockFunction);
 }
 
@@ -368,14 +349,12 @@ TEST(Sha1HasherTest, ResetWritesOnlyHashCountAndFill) {
   memset(hasher.storage, 0x5A, sizeof(hasher.storage));
   hasher.Reset();
   Sha1State* state = hasher.state;
-  const uint32_t initial[5] = {0x67452301, 0xEFCDAB89, 0x98BADCFE, 0x10325476,
-                               0xC3D2E1F0};
+  const uint32_t initial[5] = {0x67452301, 0xEFCDAB89, 0x98BADCFE, 0x10325476, 0xC3D2E1F0};
   EXPECT_EQ(0, memcmp(initial, state->hash, sizeof(initial)));
   EXPECT_EQ(0u, state->byteCount[0]);
   EXPECT_EQ(0u, state->byteCount[1]);
   EXPECT_EQ(0u, state->fill);
-  std::vector<uint8_t> untouched(sizeof(state->schedule) + sizeof(state->block),
-                                 0x5A);
+  std::vector<uint8_t> untouched(sizeof(state->schedule) + sizeof(state->block), 0x5A);
   EXPECT_EQ(0, memcmp(untouched.data(), state->schedule, sizeof(state->schedule)));
   EXPECT_EQ(0, memcmp(untouched.data(), &state->block, sizeof(state->block)));
 }
@@ -415,11 +394,9 @@ TEST(DigestToHexTest, Digits) {
   EXPECT_EQ(expected, WideString(text, 40));
   EXPECT_EQ(0, text[40]);
 
-  for (int i = 0; i < 20; ++i)
-    digest[i] = static_cast<uint8_t>(0x10 * (i % 16) + 15 - i % 16);
+  for (int i = 0; i < 20; ++i) digest[i] = static_cast<uint8_t>(0x10 * (i % 16) + 15 - i % 16);
   DigestToHex(digest, text);
-  EXPECT_EQ(WideString(WIDE("0f1e2d3c4b5a69788796a5b4c3d2e1f00f1e2d3c")),
-            WideString(text, 40));
+  EXPECT_EQ(WideString(WIDE("0f1e2d3c4b5a69788796a5b4c3d2e1f00f1e2d3c")), WideString(text, 40));
 }
 
 }  // namespace

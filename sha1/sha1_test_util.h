@@ -39,10 +39,8 @@ inline constexpr BlockVariant kBlockVariants[] = {
     {"Sha1BlockX86", Sha1BlockX86, 0, false},
     {"Sha1BlockSse2", Sha1BlockSse2, kCpuSse2, true},
     {"Sha1BlockSsse3", Sha1BlockSsse3, kCpuSse2 | kCpuSse3 | kCpuSsse3, true},
-    {"Sha1BlockAvx", Sha1BlockAvx, kCpuSse2 | kCpuSse3 | kCpuSsse3 | kCpuAvx,
-     true},
-    {"Sha1BlockAvx2", Sha1BlockAvx2,
-     kCpuSse2 | kCpuSse3 | kCpuSsse3 | kCpuAvx | kCpuAvx2, true},
+    {"Sha1BlockAvx", Sha1BlockAvx, kCpuSse2 | kCpuSse3 | kCpuSsse3 | kCpuAvx, true},
+    {"Sha1BlockAvx2", Sha1BlockAvx2, kCpuSse2 | kCpuSse3 | kCpuSsse3 | kCpuAvx | kCpuAvx2, true},
 };
 
 // What this machine's processor and operating system allow, as the product
@@ -53,8 +51,7 @@ inline uint32_t UsableFeaturesOfThisMachine() {
 }
 
 inline bool MachineRuns(const BlockVariant& variant) {
-  return (UsableFeaturesOfThisMachine() & variant.requiredFeatures) ==
-         variant.requiredFeatures;
+  return (UsableFeaturesOfThisMachine() & variant.requiredFeatures) == variant.requiredFeatures;
 }
 
 // The first `length` bytes of the test stream: a 32-bit linear congruential
@@ -73,34 +70,29 @@ inline std::string NarrowHex(const uint8_t* digest) {
   WideChar text[41];
   DigestToHex(digest, text);
   std::string narrow;
-  for (int i = 0; i < 40; ++i)
-    narrow += static_cast<char>(text[i]);
+  for (int i = 0; i < 40; ++i) narrow += static_cast<char>(text[i]);
   return narrow;
 }
 
 // Digest text of `pieces` hashed in order by one hasher whose block function
 // is `function`, one Update per piece.
-inline std::string Sha1HexOfPieces(
-    Sha1BlockFunction function,
-    const std::vector<std::pair<const void*, uint32_t>>& pieces) {
+inline std::string Sha1HexOfPieces(Sha1BlockFunction function,
+                                   const std::vector<std::pair<const void*, uint32_t>>& pieces) {
   Sha1Hasher hasher = {};
   hasher.Init();
   hasher.blockFunction = function;
   hasher.Reset();
-  for (const auto& [data, length] : pieces)
-    hasher.Update(data, length);
+  for (const auto& [data, length] : pieces) hasher.Update(data, length);
   uint8_t digest[20];
   hasher.Final(digest);
   return NarrowHex(digest);
 }
 
-inline std::string Sha1Hex(Sha1BlockFunction function, const void* data,
-                           size_t length) {
+inline std::string Sha1Hex(Sha1BlockFunction function, const void* data, size_t length) {
   return Sha1HexOfPieces(function, {{data, static_cast<uint32_t>(length)}});
 }
 
-inline std::string Sha1Hex(Sha1BlockFunction function,
-                           const std::string& text) {
+inline std::string Sha1Hex(Sha1BlockFunction function, const std::string& text) {
   return Sha1Hex(function, text.data(), text.size());
 }
 

@@ -14,8 +14,7 @@ namespace {
 
 const char* ExpectedTestStreamDigest(uint32_t length) {
   for (const TestVector& vector : kTestVectors) {
-    if (vector.length == length)
-      return vector.digest;
+    if (vector.length == length) return vector.digest;
   }
   return nullptr;
 }
@@ -25,9 +24,7 @@ namespace {
 class Sha1VectorsTest : public testing::TestWithParam<BlockVariant> {
  protected:
   void SetUp() override {
-    if (!MachineRuns(GetParam()))
-      GTEST_SKIP() << "this processor or operating system cannot run "
-                   << GetParam().name;
+    if (!MachineRuns(GetParam())) GTEST_SKIP() << "this processor or operating system cannot run " << GetParam().name;
   }
 };
 
@@ -35,10 +32,8 @@ TEST_P(Sha1VectorsTest, AllLengthsInOneUpdate) {
   std::vector<uint8_t> stream = TestStream(kLongestTestVector);
   int mismatches = 0;
   for (const TestVector& vector : kTestVectors) {
-    std::string digest =
-        Sha1Hex(GetParam().function, stream.data(), vector.length);
-    if (digest != vector.digest && ++mismatches <= 5)
-      ADD_FAILURE() << "length " << vector.length << ": " << digest;
+    std::string digest = Sha1Hex(GetParam().function, stream.data(), vector.length);
+    if (digest != vector.digest && ++mismatches <= 5) ADD_FAILURE() << "length " << vector.length << ": " << digest;
   }
   EXPECT_EQ(0, mismatches);
   EXPECT_GT(std::size(kTestVectors), 3000u);
@@ -53,21 +48,16 @@ TEST_P(Sha1VectorsTest, AllLengthsFromAnOddAddressInTwoPieces) {
   int mismatches = 0;
   for (const TestVector& vector : kTestVectors) {
     uint32_t cut = vector.length / 3 | 1;
-    if (cut > vector.length)
-      cut = vector.length;
-    std::string digest = Sha1HexOfPieces(
-        GetParam().function,
-        {{data, cut}, {data + cut, vector.length - cut}});
-    if (digest != vector.digest && ++mismatches <= 5)
-      ADD_FAILURE() << "length " << vector.length << ": " << digest;
+    if (cut > vector.length) cut = vector.length;
+    std::string digest = Sha1HexOfPieces(GetParam().function, {{data, cut}, {data + cut, vector.length - cut}});
+    if (digest != vector.digest && ++mismatches <= 5) ADD_FAILURE() << "length " << vector.length << ": " << digest;
   }
   EXPECT_EQ(0, mismatches);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    AllBlockFunctions, Sha1VectorsTest, testing::ValuesIn(kBlockVariants),
-    [](const testing::TestParamInfo<BlockVariant>& variant) {
-      return std::string(variant.param.name);
-    });
+INSTANTIATE_TEST_SUITE_P(AllBlockFunctions, Sha1VectorsTest, testing::ValuesIn(kBlockVariants),
+                         [](const testing::TestParamInfo<BlockVariant>& variant) {
+                           return std::string(variant.param.name);
+                         });
 
 }  // namespace

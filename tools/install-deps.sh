@@ -8,7 +8,7 @@ packages=(
   googletest libbenchmark-dev
   g++-mingw-w64-x86-64 gcc-mingw-w64-i686 binutils-mingw-w64-x86-64
   wine wine64
-  valgrind clang libclang-rt-14-dev
+  valgrind clang libclang-rt-14-dev clang-format
 )
 
 missing=()
@@ -17,6 +17,8 @@ for package in "${packages[@]}"; do
 done
 if ((${#missing[@]})); then
   export DEBIAN_FRONTEND=noninteractive
-  apt-get update
+  # A mirror in the middle of a sync fails one index now and then; the lists
+  # already fetched still serve, and a package truly missing fails below.
+  apt-get update || echo "apt-get update reported errors; installing from the lists it has" >&2
   apt-get install -y --no-install-recommends "${missing[@]}"
 fi

@@ -8,6 +8,9 @@ tools/install-deps.sh
 
 jobs=$(nproc)
 
+# One format for every C and C++ file, the project's own .clang-format.
+git ls-files -z --cached --others --exclude-standard '*.c' '*.cc' '*.h' | xargs -0 clang-format --dry-run --Werror
+
 cmake -S . -B build/linux -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DSIGREPORT_WERROR=ON -DSIGREPORT_TESTS=ON
 cmake --build build/linux -j "$jobs"
 ctest --test-dir build/linux --output-on-failure -j "$jobs"

@@ -11,21 +11,17 @@ namespace {
 
 // DER content octets of the digest algorithm OIDs.
 constexpr uint8_t kSha1Oid[] = {0x2B, 0x0E, 0x03, 0x02, 0x1A};
-constexpr uint8_t kSha256Oid[] = {0x60, 0x86, 0x48, 0x01, 0x65,
-                                  0x03, 0x04, 0x02, 0x01};
-constexpr uint8_t kSha384Oid[] = {0x60, 0x86, 0x48, 0x01, 0x65,
-                                  0x03, 0x04, 0x02, 0x02};
-constexpr uint8_t kSha512Oid[] = {0x60, 0x86, 0x48, 0x01, 0x65,
-                                  0x03, 0x04, 0x02, 0x03};
+constexpr uint8_t kSha256Oid[] = {0x60, 0x86, 0x48, 0x01, 0x65, 0x03, 0x04, 0x02, 0x01};
+constexpr uint8_t kSha384Oid[] = {0x60, 0x86, 0x48, 0x01, 0x65, 0x03, 0x04, 0x02, 0x02};
+constexpr uint8_t kSha512Oid[] = {0x60, 0x86, 0x48, 0x01, 0x65, 0x03, 0x04, 0x02, 0x03};
 
-ImageDigestError Update(EVP_MD_CTX* context, const ByteSource& file,
-                        std::span<uint8_t> buffer, uint64_t begin, uint64_t end) {
+ImageDigestError Update(EVP_MD_CTX* context, const ByteSource& file, std::span<uint8_t> buffer, uint64_t begin,
+                        uint64_t end) {
   if (end < begin || !RangeInside(file.size(), begin, end - begin) || buffer.empty()) {
     return ImageDigestError::kBadArguments;
   }
   for (uint64_t position = begin; position < end;) {
-    const size_t length =
-        static_cast<size_t>(std::min<uint64_t>(buffer.size(), end - position));
+    const size_t length = static_cast<size_t>(std::min<uint64_t>(buffer.size(), end - position));
     if (!file.Read(position, buffer.first(length))) return ImageDigestError::kReadFault;
     if (EVP_DigestUpdate(context, buffer.data(), length) != 1) {
       return ImageDigestError::kOpenSsl;
@@ -55,9 +51,8 @@ std::optional<Bytes> Digest(const EVP_MD* md, ByteView bytes) {
   return out;
 }
 
-ImageDigestError ComputeImageDigest(const ByteSource& file, const PeImage& image,
-                                    const EVP_MD* md, std::span<uint8_t> buffer,
-                                    Bytes* digest) {
+ImageDigestError ComputeImageDigest(const ByteSource& file, const PeImage& image, const EVP_MD* md,
+                                    std::span<uint8_t> buffer, Bytes* digest) {
   digest->clear();
   EvpMdCtxPtr context(EVP_MD_CTX_new());
   if (!context || EVP_DigestInit_ex(context.get(), md, nullptr) != 1) {
@@ -84,8 +79,7 @@ ImageDigestError ComputeImageDigest(const ByteSource& file, const PeImage& image
   return ImageDigestError::kNone;
 }
 
-std::optional<Bytes> ComputeImageDigest(const ByteSource& file, const PeImage& image,
-                                        const EVP_MD* md) {
+std::optional<Bytes> ComputeImageDigest(const ByteSource& file, const PeImage& image, const EVP_MD* md) {
   std::vector<uint8_t> buffer(kImageDigestBufferSize);
   Bytes digest;
   if (ComputeImageDigest(file, image, md, buffer, &digest) != ImageDigestError::kNone) {
@@ -94,8 +88,7 @@ std::optional<Bytes> ComputeImageDigest(const ByteSource& file, const PeImage& i
   return digest;
 }
 
-std::optional<Bytes> ComputeImageDigest(ByteView file, const PeImage& image,
-                                        const EVP_MD* md) {
+std::optional<Bytes> ComputeImageDigest(ByteView file, const PeImage& image, const EVP_MD* md) {
   return ComputeImageDigest(MemorySource(file), image, md);
 }
 

@@ -28,8 +28,8 @@ constexpr size_t kImageDigestBufferSize = size_t{256} << 10;
 
 enum class ImageDigestError {
   kNone,
-  kReadFault,  // a read came up short or failed: the file changed or broke
-  kOpenSsl,    // OpenSSL failed
+  kReadFault,     // a read came up short or failed: the file changed or broke
+  kOpenSsl,       // OpenSSL failed
   kBadArguments,  // the image's ranges are out of order or outside the file,
                   // or the buffer is empty: a caller's error
 };
@@ -37,14 +37,11 @@ enum class ImageDigestError {
 // The image digest of a file whose headers ParsePeHeaders read and whose
 // certificate table FindPkcs7Signature accepted, streamed through `buffer`
 // (any non-empty size; the file is never held whole).
-ImageDigestError ComputeImageDigest(const ByteSource& file, const PeImage& image,
-                                    const EVP_MD* md, std::span<uint8_t> buffer,
-                                    Bytes* digest);
+ImageDigestError ComputeImageDigest(const ByteSource& file, const PeImage& image, const EVP_MD* md,
+                                    std::span<uint8_t> buffer, Bytes* digest);
 
 // The same with a buffer of the library's own choosing; nothing on failure.
-std::optional<Bytes> ComputeImageDigest(const ByteSource& file, const PeImage& image,
-                                        const EVP_MD* md);
-std::optional<Bytes> ComputeImageDigest(ByteView file, const PeImage& image,
-                                        const EVP_MD* md);
+std::optional<Bytes> ComputeImageDigest(const ByteSource& file, const PeImage& image, const EVP_MD* md);
+std::optional<Bytes> ComputeImageDigest(ByteView file, const PeImage& image, const EVP_MD* md);
 
 }  // namespace wintrust

@@ -31,8 +31,7 @@ TEST(AuthenticodeDigest, KnowsTheFourAlgorithms) {
 
 TEST(AuthenticodeDigest, EqualsHashOfTheIncludedRanges) {
   for (bool plus : {false, true}) {
-    testing::SyntheticPe pe =
-        testing::BuildPe(plus, testing::WinCertificate(0x0200, 0x0002, kBlob));
+    testing::SyntheticPe pe = testing::BuildPe(plus, testing::WinCertificate(0x0200, 0x0002, kBlob));
     // The reference: the file with the three excluded ranges cut out.
     Bytes included;
     const Bytes& b = pe.bytes;
@@ -49,8 +48,7 @@ TEST(AuthenticodeDigest, EqualsHashOfTheIncludedRanges) {
 }
 
 TEST(AuthenticodeDigest, IgnoresOnlyTheExcludedFields) {
-  testing::SyntheticPe pe =
-      testing::BuildPe(true, testing::WinCertificate(0x0200, 0x0002, kBlob));
+  testing::SyntheticPe pe = testing::BuildPe(true, testing::WinCertificate(0x0200, 0x0002, kBlob));
   const std::string base = ImageDigest(pe.bytes, EVP_sha1());
 
   Bytes checksum = pe.bytes;
@@ -62,8 +60,8 @@ TEST(AuthenticodeDigest, IgnoresOnlyTheExcludedFields) {
   table.back() ^= 0xFF;  // padding inside the certificate table
   EXPECT_EQ(ImageDigest(table, EVP_sha1()), base);
 
-  for (uint64_t offset : {uint64_t{2}, pe.optionalHeader + 63, pe.optionalHeader + 68,
-                          pe.securityEntry - 1, pe.securityEntry + 8, uint64_t{0x3FF}}) {
+  for (uint64_t offset : {uint64_t{2}, pe.optionalHeader + 63, pe.optionalHeader + 68, pe.securityEntry - 1,
+                          pe.securityEntry + 8, uint64_t{0x3FF}}) {
     Bytes changed = pe.bytes;
     changed[offset] ^= 0x01;
     EXPECT_NE(ImageDigest(changed, EVP_sha1()), base) << "offset " << offset;

@@ -21,8 +21,7 @@ constexpr bool RangeInside(uint64_t size, uint64_t offset, uint64_t length) {
 }
 
 // The sub-view [offset, offset + length), or nothing when it is not inside.
-inline std::optional<ByteView> SubView(ByteView bytes, uint64_t offset,
-                                       uint64_t length) {
+inline std::optional<ByteView> SubView(ByteView bytes, uint64_t offset, uint64_t length) {
   if (!RangeInside(bytes.size(), offset, length)) return std::nullopt;
   return bytes.subspan(static_cast<size_t>(offset), static_cast<size_t>(length));
 }
@@ -36,13 +35,12 @@ inline std::optional<uint16_t> ReadLe16(ByteView bytes, uint64_t offset) {
 inline std::optional<uint32_t> ReadLe32(ByteView bytes, uint64_t offset) {
   if (!RangeInside(bytes.size(), offset, 4)) return std::nullopt;
   const uint8_t* p = bytes.data() + offset;
-  return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
-         (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
+  return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) | (static_cast<uint32_t>(p[2]) << 16) |
+         (static_cast<uint32_t>(p[3]) << 24);
 }
 
 inline bool SameBytes(ByteView a, ByteView b) {
-  return a.size() == b.size() &&
-         (a.empty() || std::memcmp(a.data(), b.data(), a.size()) == 0);
+  return a.size() == b.size() && (a.empty() || std::memcmp(a.data(), b.data(), a.size()) == 0);
 }
 
 }  // namespace wintrust

@@ -67,8 +67,7 @@ bool AllowsUsage(X509* certificate, RequiredUsage usage) {
 }
 
 bool SelfIssued(X509* certificate) {
-  return X509_NAME_cmp(X509_get_subject_name(certificate),
-                       X509_get_issuer_name(certificate)) == 0;
+  return X509_NAME_cmp(X509_get_subject_name(certificate), X509_get_issuer_name(certificate)) == 0;
 }
 
 }  // namespace
@@ -82,8 +81,8 @@ X509StorePtr LoadDefaultTrustStore() {
   return store;
 }
 
-ChainOutcome VerifyChain(X509* leaf, const std::vector<X509Ptr>& intermediates,
-                         X509_STORE* store, time_t when, RequiredUsage usage) {
+ChainOutcome VerifyChain(X509* leaf, const std::vector<X509Ptr>& intermediates, X509_STORE* store, time_t when,
+                         RequiredUsage usage) {
   ChainOutcome outcome;
   X509StackPtr untrusted(sk_X509_new_null());
   X509StoreCtxPtr context(X509_STORE_CTX_new());

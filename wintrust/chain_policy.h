@@ -31,7 +31,7 @@ struct ChainOutcome {
 // of `store`, with every certificate's validity judged at `when`. Each
 // certificate below the root whose extended key usage extension is present
 // must list the usage; a certificate without the extension allows any.
-ChainOutcome VerifyChain(X509* leaf, const std::vector<X509Ptr>& intermediates,
-                         X509_STORE* store, time_t when, RequiredUsage usage);
+ChainOutcome VerifyChain(X509* leaf, const std::vector<X509Ptr>& intermediates, X509_STORE* store, time_t when,
+                         RequiredUsage usage);
 
 }  // namespace wintrust

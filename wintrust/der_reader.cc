@@ -23,8 +23,7 @@ DerError ReadTlv(ByteView bytes, Tlv* out) {
   if (length > bytes.size() - headerSize) return DerError::kEndOfData;
   out->tag = tag;
   out->whole = bytes.subspan(0, static_cast<size_t>(headerSize + length));
-  out->content = bytes.subspan(static_cast<size_t>(headerSize),
-                               static_cast<size_t>(length));
+  out->content = bytes.subspan(static_cast<size_t>(headerSize), static_cast<size_t>(length));
   return DerError::kNone;
 }
 

@@ -109,8 +109,7 @@ TEST_F(ExportsTest, SuccessLeavesTheSignerRecords) {
   CRYPT_PROVIDER_SGNR* signer = api().getProvSignerFromChain(data, 0, FALSE, 0);
   ASSERT_NE(signer, nullptr);
   EXPECT_EQ(api().getProvSignerFromChain(data, 1, FALSE, 0), nullptr);
-  EXPECT_EQ(api().getProvSignerFromChain(data, 0, TRUE, 0), nullptr)
-      << "no counter-signer records are kept";
+  EXPECT_EQ(api().getProvSignerFromChain(data, 0, TRUE, 0), nullptr) << "no counter-signer records are kept";
   ASSERT_EQ(signer->csCertChain, 3u);
   EXPECT_EQ(api().getProvCertFromChain(signer, 3), nullptr);
 
@@ -137,21 +136,18 @@ TEST_F(ExportsTest, SuccessLeavesTheSignerRecords) {
 
     const CERT_INFO& info = *cert->pCert->pCertInfo;
     const ASN1_BIT_STRING* bits = X509_get0_pubkey_bitstr(expected.get());
-    EXPECT_TRUE(SameBytes(ByteView(info.SubjectPublicKeyInfo.PublicKey.pbData,
-                                   info.SubjectPublicKeyInfo.PublicKey.cbData),
-                          ByteView(ASN1_STRING_get0_data(bits),
-                                   static_cast<size_t>(ASN1_STRING_length(bits)))));
+    EXPECT_TRUE(
+        SameBytes(ByteView(info.SubjectPublicKeyInfo.PublicKey.pbData, info.SubjectPublicKeyInfo.PublicKey.cbData),
+                  ByteView(ASN1_STRING_get0_data(bits), static_cast<size_t>(ASN1_STRING_length(bits)))));
     EXPECT_EQ(info.SubjectPublicKeyInfo.PublicKey.cUnusedBits, 0u);
     EXPECT_STREQ(info.SubjectPublicKeyInfo.Algorithm.pszObjId, "1.2.840.113549.1.1.1");
     EXPECT_STREQ(info.SignatureAlgorithm.pszObjId, "1.2.840.113549.1.1.11");
     EXPECT_EQ(info.dwVersion, 2u);
     // CryptoAPI stores the serial number least significant byte first.
     const ASN1_INTEGER* serial = X509_get0_serialNumber(expected.get());
-    Bytes reversed(ASN1_STRING_get0_data(serial),
-                   ASN1_STRING_get0_data(serial) + ASN1_STRING_length(serial));
+    Bytes reversed(ASN1_STRING_get0_data(serial), ASN1_STRING_get0_data(serial) + ASN1_STRING_length(serial));
     std::reverse(reversed.begin(), reversed.end());
-    EXPECT_TRUE(SameBytes(ByteView(info.SerialNumber.pbData, info.SerialNumber.cbData),
-                          reversed));
+    EXPECT_TRUE(SameBytes(ByteView(info.SerialNumber.pbData, info.SerialNumber.cbData), reversed));
     EXPECT_EQ(cert->fTrustedRoot != 0, i == 2);
     EXPECT_EQ(cert->fSelfSigned != 0, i == 2);
   }

@@ -97,8 +97,7 @@ bool MemorySource::Read(uint64_t offset, std::span<uint8_t> out) const {
   return true;
 }
 
-std::unique_ptr<FileSource> FileSource::Open(const std::string& path,
-                                             FileOpenError* error) {
+std::unique_ptr<FileSource> FileSource::Open(const std::string& path, FileOpenError* error) {
   *error = FileOpenError::kNone;
   // O_NONBLOCK: opening a FIFO must not wait for a writer.
   int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
@@ -120,19 +119,19 @@ std::unique_ptr<FileSource> FileSource::Open(const std::string& path,
     *error = FileOpenError::kOther;
     return nullptr;
   }
-  return std::unique_ptr<FileSource>(
-      new FileSource(closer.Release(), static_cast<uint64_t>(info.st_size)));
+  return std::unique_ptr<FileSource>(new FileSource(closer.Release(), static_cast<uint64_t>(info.st_size)));
 }
 
-FileSource::~FileSource() { close(fd_); }
+FileSource::~FileSource() {
+  close(fd_);
+}
 
 bool FileSource::Read(uint64_t offset, std::span<uint8_t> out) const {
   // size_ came from st_size, so every offset inside it fits in off_t.
   if (!RangeInside(size_, offset, out.size())) return false;
   size_t done = 0;
   while (done < out.size()) {
-    ssize_t count = pread(fd_, out.data() + done, out.size() - done,
-                          static_cast<off_t>(offset + done));
+    ssize_t count = pread(fd_, out.data() + done, out.size() - done, static_cast<off_t>(offset + done));
     if (count < 0 && errno == EINTR) continue;
     // Zero before the end: the file is shorter than when it was opened.
     if (count <= 0) return false;
@@ -144,8 +143,7 @@ bool FileSource::Read(uint64_t offset, std::span<uint8_t> out) const {
 void FileSource::AdviseSequential(uint64_t offset, uint64_t length) const {
   if (!RangeInside(size_, offset, length)) return;
   // Doubles the kernel's read-ahead for the range.
-  posix_fadvise(fd_, static_cast<off_t>(offset), static_cast<off_t>(length),
-                POSIX_FADV_SEQUENTIAL);
+  posix_fadvise(fd_, static_cast<off_t>(offset), static_cast<off_t>(length), POSIX_FADV_SEQUENTIAL);
 }
 
 }  // namespace wintrust

@@ -65,8 +65,7 @@ enum class FileOpenError {
 class FileSource final : public ByteSource {
  public:
   // Opens `path` without blocking. An empty file succeeds with size 0.
-  static std::unique_ptr<FileSource> Open(const std::string& path,
-                                          FileOpenError* error);
+  static std::unique_ptr<FileSource> Open(const std::string& path, FileOpenError* error);
   ~FileSource() override;
   FileSource(const FileSource&) = delete;
   FileSource& operator=(const FileSource&) = delete;

@@ -92,25 +92,21 @@ TEST_P(FixtureTest, OsslsigncodeOpinion) {
   std::string dir = testing::FixtureDir();
   std::string roots = testing::ShellQuote(dir + "/trusted-roots.pem");
   std::string output;
-  int exitCode = testing::RunCommand(
-      "osslsigncode verify -CAfile " + roots + " -TSA-CAfile " + roots + " -in " +
-          testing::ShellQuote(dir + "/" + entry.file),
-      &output);
+  int exitCode = testing::RunCommand("osslsigncode verify -CAfile " + roots + " -TSA-CAfile " + roots + " -in " +
+                                         testing::ShellQuote(dir + "/" + entry.file),
+                                     &output);
   ASSERT_GE(exitCode, 0) << "osslsigncode did not run";
   // osslsigncode verifies nested signatures too and succeeds when any of
   // them does; its verdict on the primary signature is the one comparable
   // with Windows'.
   size_t primary = output.find("Signature Index: 0");
   size_t next = output.find("Signature Index: 1", primary == std::string::npos ? 0 : primary);
-  std::string primarySection =
-      primary == std::string::npos ? std::string() : output.substr(primary, next - primary);
-  bool osslsigncodeTrusts =
-      exitCode == 0 && primarySection.find("Signature verification: ok") != std::string::npos;
+  std::string primarySection = primary == std::string::npos ? std::string() : output.substr(primary, next - primary);
+  bool osslsigncodeTrusts = exitCode == 0 && primarySection.find("Signature verification: ok") != std::string::npos;
   bool windowsTrusts = entry.status == 0;
   auto known = kOsslsigncodeDisagrees.find(entry.file);
   if (known != kOsslsigncodeDisagrees.end()) {
-    EXPECT_NE(osslsigncodeTrusts, windowsTrusts)
-        << "expected disagreement no longer holds: " << known->second;
+    EXPECT_NE(osslsigncodeTrusts, windowsTrusts) << "expected disagreement no longer holds: " << known->second;
   } else {
     EXPECT_EQ(osslsigncodeTrusts, windowsTrusts) << output;
   }
@@ -143,20 +139,17 @@ std::string FixtureName(const ::testing::TestParamInfo<FixtureEntry>& info) {
   return name;
 }
 
-INSTANTIATE_TEST_SUITE_P(Generated, FixtureTest,
-                         ::testing::ValuesIn(testing::LoadManifest()), FixtureName);
+INSTANTIATE_TEST_SUITE_P(Generated, FixtureTest, ::testing::ValuesIn(testing::LoadManifest()), FixtureName);
 
 TEST(FixtureSet, CoversEveryStatus) {
-  ASSERT_FALSE(testing::FixtureDir().empty())
-      << "WINTRUST_FIXTURES must name the generated fixture directory";
+  ASSERT_FALSE(testing::FixtureDir().empty()) << "WINTRUST_FIXTURES must name the generated fixture directory";
   std::vector<FixtureEntry> entries = testing::LoadManifest();
   ASSERT_GE(entries.size(), 30u);
   std::set<HRESULT> statuses;
   for (const FixtureEntry& entry : entries) statuses.insert(entry.status);
   for (HRESULT wanted :
-       {HRESULT{0}, TRUST_E_SUBJECT_FORM_UNKNOWN, TRUST_E_NOSIGNATURE, TRUST_E_BAD_DIGEST,
-        CERT_E_UNTRUSTEDROOT, CERT_E_CHAINING, CERT_E_EXPIRED, CERT_E_WRONG_USAGE,
-        TRUST_E_CERT_SIGNATURE}) {
+       {HRESULT{0}, TRUST_E_SUBJECT_FORM_UNKNOWN, TRUST_E_NOSIGNATURE, TRUST_E_BAD_DIGEST, CERT_E_UNTRUSTEDROOT,
+        CERT_E_CHAINING, CERT_E_EXPIRED, CERT_E_WRONG_USAGE, TRUST_E_CERT_SIGNATURE}) {
     EXPECT_TRUE(statuses.count(wanted)) << StatusText(wanted);
   }
 }

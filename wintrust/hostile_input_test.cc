@@ -21,8 +21,8 @@
 #include "wintrust/pe_image.h"
 #include "wintrust/signed_data.h"
 #include "wintrust/signer_check.h"
-#include "wintrust/timestamp.h"
 #include "wintrust/test_support.h"
+#include "wintrust/timestamp.h"
 #include "wintrust/verifier.h"
 
 namespace wintrust {
@@ -190,8 +190,7 @@ TEST_F(HostileInputTest, TooShortForAnyHeader) {
 }
 
 TEST_F(HostileInputTest, NtHeadersOutsideTheFile) {
-  for (uint32_t lfanew : {static_cast<uint32_t>(signed_.size()),
-                          static_cast<uint32_t>(signed_.size() - 4), 0x80000000u,
+  for (uint32_t lfanew : {static_cast<uint32_t>(signed_.size()), static_cast<uint32_t>(signed_.size() - 4), 0x80000000u,
                           0xFFFFFFFFu, 0xFFFFFFFCu}) {
     Bytes file = signed_;
     PutLe32(&file, 0x3C, lfanew);
@@ -212,8 +211,8 @@ TEST_F(HostileInputTest, SectionTablePastTheEnd) {
 // ---- The certificate directory and table ----------------------------------
 
 TEST_F(HostileInputTest, CertificateDirectoryPastTheEnd) {
-  for (uint32_t offset : {static_cast<uint32_t>(signed_.size()),
-                          static_cast<uint32_t>(signed_.size() + 8), 0xFFFFFFF8u}) {
+  for (uint32_t offset :
+       {static_cast<uint32_t>(signed_.size()), static_cast<uint32_t>(signed_.size() + 8), 0xFFFFFFF8u}) {
     Bytes file = signed_;
     PutLe32(&file, image_.securityEntryOffset, offset);
     EXPECT_EQ(VerifyBytes(file), TRUST_E_NOSIGNATURE) << std::hex << offset;
@@ -313,8 +312,7 @@ TEST_F(HostileInputTest, DeepNestingIsCheapAndNeverRecursedInto) {
   EXPECT_EQ(VerifyBytes(WithBlob(nested)), CRYPT_E_ASN1_BADTAG);
   // As one more "certificate": not one, so it is left out, and the file
   // still verifies.
-  Bytes extraCertificate = EditCertificates(
-      [&](std::vector<Bytes>* certificates) { certificates->push_back(nested); });
+  Bytes extraCertificate = EditCertificates([&](std::vector<Bytes>* certificates) { certificates->push_back(nested); });
   EXPECT_EQ(VerifyBytes(WithBlob(extraCertificate)), 0);
   // As the value of a time-stamp attribute among the signer's
   // unauthenticated attributes, which the signature does not cover: an
@@ -324,8 +322,7 @@ TEST_F(HostileInputTest, DeepNestingIsCheapAndNeverRecursedInto) {
     std::vector<Bytes> signerInfos = Children(ContentOf(signers));
     std::vector<Bytes> signerFields = Children(ContentOf(signerInfos[0]));
     ASSERT_NE(signerFields.back()[0], der::kContext1) << "the fixture has no countersignature";
-    Bytes attribute = Der(der::kSequence, Concat({Der(der::kOid, oid::kRfc3161CounterSign),
-                                                 Der(der::kSet, nested)}));
+    Bytes attribute = Der(der::kSequence, Concat({Der(der::kOid, oid::kRfc3161CounterSign), Der(der::kSet, nested)}));
     signerFields.push_back(Der(der::kContext1, attribute));
     signerInfos[0] = Der(der::kSequence, Concat(signerFields));
     signers = Der(der::kSet, Concat(signerInfos));
@@ -481,8 +478,7 @@ TEST_F(HostileInputTest, FileTruncatedAfterOpeningIsAReadFault) {
   // The file shrinks between the open and the reads, the way another
   // process could truncate it: no SIGBUS, a status.
   for (uint64_t keep : {uint64_t{0}, image_.headersEnd / 2, image_.headersEnd + 16,
-                        uint64_t{image_.certTableOffset} + 4,
-                        uint64_t{image_.certTableOffset} + 100}) {
+                        uint64_t{image_.certTableOffset} + 4, uint64_t{image_.certTableOffset} + 100}) {
     std::string path = dir_ + "/shrinking.exe";
     testing::WriteWholeFile(path, signed_);
     FileOpenError error;

@@ -32,15 +32,13 @@ class LargeFile : public ::testing::Test {
     for (const std::string& path : created_) std::remove(path.c_str());
   }
   // Writes `head`, then a hole up to `holeEnd`, then `tail`.
-  std::string MakeSparse(const std::string& name, ByteView head, uint64_t holeEnd,
-                         ByteView tail) {
+  std::string MakeSparse(const std::string& name, ByteView head, uint64_t holeEnd, ByteView tail) {
     std::string path = dir_ + "/" + name;
     created_.push_back(path);
     int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     EXPECT_GE(fd, 0);
     EXPECT_EQ(pwrite(fd, head.data(), head.size(), 0), static_cast<ssize_t>(head.size()));
-    EXPECT_EQ(pwrite(fd, tail.data(), tail.size(), static_cast<off_t>(holeEnd)),
-              static_cast<ssize_t>(tail.size()));
+    EXPECT_EQ(pwrite(fd, tail.data(), tail.size(), static_cast<off_t>(holeEnd)), static_cast<ssize_t>(tail.size()));
     close(fd);
     return path;
   }
@@ -83,13 +81,12 @@ TEST_F(LargeFile, SignedFileLargerThan4GiBVerifies) {
   created_.push_back(signedPath);
   std::string pki = testing::FixtureDir() + "/pki/sha256/";
   std::string output;
-  ASSERT_EQ(testing::RunCommand("osslsigncode sign -h sha256 -certs " +
-                                    testing::ShellQuote(pki + "leaf-rsa-chain.pem") + " -key " +
-                                    testing::ShellQuote(pki + "leaf-rsa.key") + " -in " +
-                                    testing::ShellQuote(unsignedPath) + " -out " +
-                                    testing::ShellQuote(signedPath),
-                                &output),
-            0)
+  ASSERT_EQ(
+      testing::RunCommand("osslsigncode sign -h sha256 -certs " + testing::ShellQuote(pki + "leaf-rsa-chain.pem") +
+                              " -key " + testing::ShellQuote(pki + "leaf-rsa.key") + " -in " +
+                              testing::ShellQuote(unsignedPath) + " -out " + testing::ShellQuote(signedPath),
+                          &output),
+      0)
       << output;
   std::remove(unsignedPath.c_str());
   struct stat info;

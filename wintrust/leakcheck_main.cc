@@ -14,8 +14,8 @@
 #include <string>
 #include <vector>
 
-#include "wintrust/wintrust.h"
 #include "wintrust/file_request.h"
+#include "wintrust/wintrust.h"
 
 namespace {
 

@@ -21,28 +21,22 @@ struct OpenSslDeleter {
 };
 
 struct X509StackDeleter {
-  void operator()(STACK_OF(X509) * stack) const {
-    sk_X509_pop_free(stack, X509_free);
-  }
+  void operator()(STACK_OF(X509) * stack) const { sk_X509_pop_free(stack, X509_free); }
 };
 
 using X509Ptr = std::unique_ptr<X509, OpenSslDeleter<X509_free>>;
 using X509NamePtr = std::unique_ptr<X509_NAME, OpenSslDeleter<X509_NAME_free>>;
 using X509StorePtr = std::unique_ptr<X509_STORE, OpenSslDeleter<X509_STORE_free>>;
-using X509StoreCtxPtr =
-    std::unique_ptr<X509_STORE_CTX, OpenSslDeleter<X509_STORE_CTX_free>>;
+using X509StoreCtxPtr = std::unique_ptr<X509_STORE_CTX, OpenSslDeleter<X509_STORE_CTX_free>>;
 // Owns the stack and a reference to each certificate in it.
 using X509StackPtr = std::unique_ptr<STACK_OF(X509), X509StackDeleter>;
-using Asn1IntegerPtr =
-    std::unique_ptr<ASN1_INTEGER, OpenSslDeleter<ASN1_INTEGER_free>>;
+using Asn1IntegerPtr = std::unique_ptr<ASN1_INTEGER, OpenSslDeleter<ASN1_INTEGER_free>>;
 using Asn1TimePtr = std::unique_ptr<ASN1_TIME, OpenSslDeleter<ASN1_TIME_free>>;
-using Asn1OctetStringPtr =
-    std::unique_ptr<ASN1_OCTET_STRING, OpenSslDeleter<ASN1_OCTET_STRING_free>>;
+using Asn1OctetStringPtr = std::unique_ptr<ASN1_OCTET_STRING, OpenSslDeleter<ASN1_OCTET_STRING_free>>;
 using EvpMdPtr = std::unique_ptr<EVP_MD, OpenSslDeleter<EVP_MD_free>>;
 using EvpMdCtxPtr = std::unique_ptr<EVP_MD_CTX, OpenSslDeleter<EVP_MD_CTX_free>>;
 using EvpPkeyPtr = std::unique_ptr<EVP_PKEY, OpenSslDeleter<EVP_PKEY_free>>;
 using TsTstInfoPtr = std::unique_ptr<TS_TST_INFO, OpenSslDeleter<TS_TST_INFO_free>>;
-using ExtendedKeyUsagePtr =
-    std::unique_ptr<EXTENDED_KEY_USAGE, OpenSslDeleter<EXTENDED_KEY_USAGE_free>>;
+using ExtendedKeyUsagePtr = std::unique_ptr<EXTENDED_KEY_USAGE, OpenSslDeleter<EXTENDED_KEY_USAGE_free>>;
 
 }  // namespace wintrust

@@ -25,8 +25,7 @@ constexpr uint64_t kPe32RvaCountField = 92;
 constexpr uint64_t kPe32PlusRvaCountField = 108;
 // The part of the optional header read: up to the end of the certificate
 // table's directory entry in a PE32+ header.
-constexpr uint64_t kOptionalBytesRead =
-    kPe32PlusRvaCountField + 4 + (kSecurityDirectoryIndex + 1) * 8;
+constexpr uint64_t kOptionalBytesRead = kPe32PlusRvaCountField + 4 + (kSecurityDirectoryIndex + 1) * 8;
 
 // Reads the table's entry headers through a window of fixed size, so that a
 // table of many small entries costs one read per window, not one per entry.
@@ -92,8 +91,7 @@ PeStatus ParsePeHeaders(const ByteSource& file, PeImage* image) {
   if (optionalSize < directories) return PeStatus::kNotPe;
   const uint64_t sectionTable = optional + optionalSize;
   const uint64_t sectionTableSize = uint64_t{sectionCount} * kSectionHeaderSize;
-  if (!RangeInside(size, optional, optionalSize) ||
-      !RangeInside(size, sectionTable, sectionTableSize)) {
+  if (!RangeInside(size, optional, optionalSize) || !RangeInside(size, sectionTable, sectionTableSize)) {
     return PeStatus::kNotPe;
   }
 
@@ -122,11 +120,9 @@ PeStatus ParsePeHeaders(ByteView file, PeImage* image) {
   return ParsePeHeaders(MemorySource(file), image);
 }
 
-PeStatus FindPkcs7Signature(const ByteSource& file, const PeImage& image,
-                            SignatureBlob* blob) {
+PeStatus FindPkcs7Signature(const ByteSource& file, const PeImage& image, SignatureBlob* blob) {
   *blob = SignatureBlob{};
-  if (image.securityEntryOffset == 0 || image.certTableOffset == 0 ||
-      image.certTableSize == 0) {
+  if (image.securityEntryOffset == 0 || image.certTableOffset == 0 || image.certTableSize == 0) {
     return PeStatus::kNoSignature;
   }
   const uint64_t begin = image.certTableOffset;

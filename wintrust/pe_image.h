@@ -28,11 +28,11 @@ constexpr uint64_t kMaxSignatureSize = uint64_t{64} << 20;
 
 struct PeImage {
   bool pe32Plus = false;
-  uint64_t checksumOffset = 0;      // the 4-byte CheckSum field
-  uint64_t securityEntryOffset = 0; // the 8-byte certificate-table entry
-  uint64_t headersEnd = 0;          // end of the section table
+  uint64_t checksumOffset = 0;       // the 4-byte CheckSum field
+  uint64_t securityEntryOffset = 0;  // the 8-byte certificate-table entry
+  uint64_t headersEnd = 0;           // end of the section table
   uint32_t numberOfRvaAndSizes = 0;
-  uint32_t certTableOffset = 0;     // file offset of the certificate table
+  uint32_t certTableOffset = 0;  // file offset of the certificate table
   uint32_t certTableSize = 0;
 };
 
@@ -54,7 +54,6 @@ struct SignatureBlob {
 // overlaps the headers, an entry before the one sought is malformed or cut
 // short, or no entry is of that revision and type. kTooLarge when the entry
 // holds more than kMaxSignatureSize bytes; kReadFault when a read fails.
-PeStatus FindPkcs7Signature(const ByteSource& file, const PeImage& image,
-                            SignatureBlob* blob);
+PeStatus FindPkcs7Signature(const ByteSource& file, const PeImage& image, SignatureBlob* blob);
 
 }  // namespace wintrust

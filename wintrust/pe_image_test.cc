@@ -14,7 +14,9 @@ using testing::WinCertificate;
 
 const uint8_t kBlob[] = {0x30, 0x03, 0x02, 0x01, 0x01};
 
-Bytes PkcsTable() { return WinCertificate(0x0200, 0x0002, kBlob); }
+Bytes PkcsTable() {
+  return WinCertificate(0x0200, 0x0002, kBlob);
+}
 
 PeStatus Find(const Bytes& file, SignatureBlob* blob) {
   PeImage image;
@@ -23,7 +25,9 @@ PeStatus Find(const Bytes& file, SignatureBlob* blob) {
   return FindPkcs7Signature(MemorySource(file), image, blob);
 }
 
-ByteView View(const SignatureBlob& blob) { return blob.bytes; }
+ByteView View(const SignatureBlob& blob) {
+  return blob.bytes;
+}
 
 TEST(PeImage, ReadsPe32AndPe32PlusHeaders) {
   for (bool plus : {false, true}) {
@@ -113,11 +117,9 @@ TEST(PeImage, MalformedEntries) {
   Bytes longLength = PkcsTable();
   PutLe32(&longLength, 0, 0x1000);
   EXPECT_EQ(Find(BuildPe(true, longLength).bytes, &blob), PeStatus::kNoSignature);
-  EXPECT_EQ(Find(BuildPe(true, WinCertificate(0x0100, 0x0002, kBlob)).bytes, &blob),
-            PeStatus::kNoSignature)
+  EXPECT_EQ(Find(BuildPe(true, WinCertificate(0x0100, 0x0002, kBlob)).bytes, &blob), PeStatus::kNoSignature)
       << "revision 1.0 is not accepted";
-  EXPECT_EQ(Find(BuildPe(true, WinCertificate(0x0200, 0x0001, kBlob)).bytes, &blob),
-            PeStatus::kNoSignature)
+  EXPECT_EQ(Find(BuildPe(true, WinCertificate(0x0200, 0x0001, kBlob)).bytes, &blob), PeStatus::kNoSignature)
       << "an X.509 entry is not a PKCS#7 signature";
 }
 

@@ -77,17 +77,13 @@ TEST(RealWorld, DebianShimSignedByMicrosoft) {
   ASSERT_NE(mkdtemp(pattern.data()), nullptr);
   std::string dir = pattern;
   std::string output;
-  if (RunCommand("cd " + ShellQuote(dir) + " && timeout 300 apt-get download shim-signed",
-                 &output) != 0) {
+  if (RunCommand("cd " + ShellQuote(dir) + " && timeout 300 apt-get download shim-signed", &output) != 0) {
     RunCommand("rm -rf " + ShellQuote(dir), &output);
     GTEST_SKIP() << "apt-get download shim-signed failed; the Debian mirrors are out of "
                     "reach, so the real-world binary could not be checked:\n"
                  << output;
   }
-  ASSERT_EQ(RunCommand("cd " + ShellQuote(dir) + " && dpkg-deb -x shim-signed_*.deb root",
-                       &output),
-            0)
-      << output;
+  ASSERT_EQ(RunCommand("cd " + ShellQuote(dir) + " && dpkg-deb -x shim-signed_*.deb root", &output), 0) << output;
   std::string shim = dir + "/root/usr/lib/shim/shimx64.efi.signed";
   Bytes file = testing::ReadWholeFile(shim);
   ASSERT_FALSE(file.empty()) << "no " << shim << " in the package";
@@ -110,9 +106,8 @@ TEST(RealWorld, DebianShimSignedByMicrosoft) {
   EXPECT_EQ(testing::VerifyThroughLibrary(firstOnlyPath).status, verdict.status);
 
   // osslsigncode's opinion, revocation ignored as in the request.
-  int osslsigncodeExit = RunCommand("osslsigncode verify -ignore-crl -CAfile " + ShellQuote(roots) +
-                                        " -TSA-CAfile " + ShellQuote(roots) + " -in " +
-                                        ShellQuote(firstOnlyPath),
+  int osslsigncodeExit = RunCommand("osslsigncode verify -ignore-crl -CAfile " + ShellQuote(roots) + " -TSA-CAfile " +
+                                        ShellQuote(roots) + " -in " + ShellQuote(firstOnlyPath),
                                     &output);
   std::string algorithm = FirstMatch(output, "Message digest algorithm  : ([A-Z0-9]+)");
   std::string calculated = FirstMatch(output, "Calculated message digest : ([0-9A-F]+)");
@@ -121,8 +116,8 @@ TEST(RealWorld, DebianShimSignedByMicrosoft) {
   ASSERT_EQ(algorithm, "SHA256") << output;
   ASSERT_FALSE(calculated.empty()) << output;
   EXPECT_EQ(calculated, current) << "the image is intact";
-  EXPECT_EQ(verdict.status == 0, osslsigncodeExit == 0)
-      << "library status " << std::hex << verdict.status << "\n" << output;
+  EXPECT_EQ(verdict.status == 0, osslsigncodeExit == 0) << "library status " << std::hex << verdict.status << "\n"
+                                                        << output;
   EXPECT_EQ(verdict.status, 0) << "a Microsoft-signed shim with a timestamp inside its "
                                   "signer's validity is trusted";
 
@@ -132,13 +127,14 @@ TEST(RealWorld, DebianShimSignedByMicrosoft) {
 
   // The signer's key, from the certificates openssl extracts.
   std::string sigPem = dir + "/signature.pem";
-  ASSERT_EQ(RunCommand("osslsigncode extract-signature -pem -in " + ShellQuote(firstOnlyPath) +
-                           " -out " + ShellQuote(sigPem),
-                       &output),
-            0)
+  ASSERT_EQ(
+      RunCommand("osslsigncode extract-signature -pem -in " + ShellQuote(firstOnlyPath) + " -out " + ShellQuote(sigPem),
+                 &output),
+      0)
       << output;
-  ASSERT_EQ(RunCommand("cd " + ShellQuote(dir) + " && openssl pkcs7 -in signature.pem "
-                       "-print_certs | awk '/BEGIN/{n++} n{print > (\"cert\" n \".pem\")}'",
+  ASSERT_EQ(RunCommand("cd " + ShellQuote(dir) +
+                           " && openssl pkcs7 -in signature.pem "
+                           "-print_certs | awk '/BEGIN/{n++} n{print > (\"cert\" n \".pem\")}'",
                        &output),
             0)
       << output;
@@ -149,16 +145,13 @@ TEST(RealWorld, DebianShimSignedByMicrosoft) {
     RunCommand("openssl x509 -noout -serial -in " + ShellQuote(cert), &output);
     if (Lower(FirstMatch(output, "serial=([0-9A-Fa-f]+)")) != Lower(signerSerial)) continue;
     std::string spki = dir + "/spki.pem";
-    ASSERT_EQ(RunCommand("openssl x509 -noout -pubkey -in " + ShellQuote(cert) + " > " +
-                             ShellQuote(spki),
-                         &output),
-              0);
+    ASSERT_EQ(RunCommand("openssl x509 -noout -pubkey -in " + ShellQuote(cert) + " > " + ShellQuote(spki), &output), 0);
     RunCommand("openssl asn1parse -in " + ShellQuote(spki), &output);
     std::string offset = FirstMatch(output, "\\s*(\\d+):d=1\\s+hl=\\d+\\s+l=\\s*\\d+ prim: BIT STRING");
     ASSERT_FALSE(offset.empty()) << output;
     std::string keyBits = dir + "/key.bin";
-    ASSERT_EQ(RunCommand("openssl asn1parse -in " + ShellQuote(spki) + " -strparse " + offset +
-                             " -noout -out " + ShellQuote(keyBits),
+    ASSERT_EQ(RunCommand("openssl asn1parse -in " + ShellQuote(spki) + " -strparse " + offset + " -noout -out " +
+                             ShellQuote(keyBits),
                          &output),
               0)
         << output;

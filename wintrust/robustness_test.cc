@@ -14,11 +14,21 @@
 namespace wintrust {
 namespace {
 
-const std::set<HRESULT> kPossible = {
-    0, TRUST_E_SUBJECT_FORM_UNKNOWN, TRUST_E_NOSIGNATURE, TRUST_E_BAD_DIGEST,
-    CERT_E_UNTRUSTEDROOT, CERT_E_CHAINING, CERT_E_EXPIRED, CERT_E_WRONG_USAGE,
-    CERT_E_CRITICAL, TRUST_E_CERT_SIGNATURE, TRUST_E_NO_SIGNER_CERT,
-    TRUST_E_BASIC_CONSTRAINTS, NTE_BAD_ALGID, CRYPT_E_ASN1_BADTAG, CRYPT_E_ASN1_EOD};
+const std::set<HRESULT> kPossible = {0,
+                                     TRUST_E_SUBJECT_FORM_UNKNOWN,
+                                     TRUST_E_NOSIGNATURE,
+                                     TRUST_E_BAD_DIGEST,
+                                     CERT_E_UNTRUSTEDROOT,
+                                     CERT_E_CHAINING,
+                                     CERT_E_EXPIRED,
+                                     CERT_E_WRONG_USAGE,
+                                     CERT_E_CRITICAL,
+                                     TRUST_E_CERT_SIGNATURE,
+                                     TRUST_E_NO_SIGNER_CERT,
+                                     TRUST_E_BASIC_CONSTRAINTS,
+                                     NTE_BAD_ALGID,
+                                     CRYPT_E_ASN1_BADTAG,
+                                     CRYPT_E_ASN1_EOD};
 
 HRESULT Verify(ByteView bytes) {
   GUID action = WINTRUST_ACTION_GENERIC_VERIFY_V2;
@@ -45,8 +55,7 @@ class RobustnessTest : public ::testing::Test {
 TEST_F(RobustnessTest, EveryPrefixIsRefused) {
   for (size_t size = 0; size < file_.size(); ++size) {
     HRESULT status = Verify(ByteView(file_.data(), size));
-    HRESULT expected = size < image_.headersEnd ? TRUST_E_SUBJECT_FORM_UNKNOWN
-                                                : TRUST_E_NOSIGNATURE;
+    HRESULT expected = size < image_.headersEnd ? TRUST_E_SUBJECT_FORM_UNKNOWN : TRUST_E_NOSIGNATURE;
     ASSERT_EQ(status, expected) << "prefix of " << size << " bytes";
   }
 }
@@ -114,8 +123,7 @@ TEST_F(RobustnessTest, IndirectDigestChangeIsBadDigest) {
   ByteView blob(changed.data() + signature.offset, signature.bytes.size());
   // Search the blob for the 32-byte SHA-256 digest's OCTET STRING header
   // preceded by the SHA-256 OID and NULL parameters.
-  const uint8_t marker[] = {0x60, 0x86, 0x48, 0x01, 0x65, 0x03, 0x04, 0x02, 0x01,
-                            0x05, 0x00, 0x04, 0x20};
+  const uint8_t marker[] = {0x60, 0x86, 0x48, 0x01, 0x65, 0x03, 0x04, 0x02, 0x01, 0x05, 0x00, 0x04, 0x20};
   size_t position = 0;
   bool found = false;
   for (size_t i = 0; i + sizeof marker + 32 <= blob.size(); ++i) {

@@ -3,20 +3,13 @@
 namespace wintrust {
 namespace oid {
 namespace {
-constexpr uint8_t kSignedDataBytes[] = {0x2A, 0x86, 0x48, 0x86, 0xF7,
-                                        0x0D, 0x01, 0x07, 0x02};
-constexpr uint8_t kSpcIndirectDataBytes[] = {0x2B, 0x06, 0x01, 0x04, 0x01,
-                                             0x82, 0x37, 0x02, 0x01, 0x04};
-constexpr uint8_t kMessageDigestBytes[] = {0x2A, 0x86, 0x48, 0x86, 0xF7,
-                                           0x0D, 0x01, 0x09, 0x04};
-constexpr uint8_t kSigningTimeBytes[] = {0x2A, 0x86, 0x48, 0x86, 0xF7,
-                                         0x0D, 0x01, 0x09, 0x05};
-constexpr uint8_t kCounterSignatureBytes[] = {0x2A, 0x86, 0x48, 0x86, 0xF7,
-                                              0x0D, 0x01, 0x09, 0x06};
-constexpr uint8_t kRfc3161CounterSignBytes[] = {0x2B, 0x06, 0x01, 0x04, 0x01,
-                                                0x82, 0x37, 0x03, 0x03, 0x01};
-constexpr uint8_t kTstInfoBytes[] = {0x2A, 0x86, 0x48, 0x86, 0xF7, 0x0D,
-                                     0x01, 0x09, 0x10, 0x01, 0x04};
+constexpr uint8_t kSignedDataBytes[] = {0x2A, 0x86, 0x48, 0x86, 0xF7, 0x0D, 0x01, 0x07, 0x02};
+constexpr uint8_t kSpcIndirectDataBytes[] = {0x2B, 0x06, 0x01, 0x04, 0x01, 0x82, 0x37, 0x02, 0x01, 0x04};
+constexpr uint8_t kMessageDigestBytes[] = {0x2A, 0x86, 0x48, 0x86, 0xF7, 0x0D, 0x01, 0x09, 0x04};
+constexpr uint8_t kSigningTimeBytes[] = {0x2A, 0x86, 0x48, 0x86, 0xF7, 0x0D, 0x01, 0x09, 0x05};
+constexpr uint8_t kCounterSignatureBytes[] = {0x2A, 0x86, 0x48, 0x86, 0xF7, 0x0D, 0x01, 0x09, 0x06};
+constexpr uint8_t kRfc3161CounterSignBytes[] = {0x2B, 0x06, 0x01, 0x04, 0x01, 0x82, 0x37, 0x03, 0x03, 0x01};
+constexpr uint8_t kTstInfoBytes[] = {0x2A, 0x86, 0x48, 0x86, 0xF7, 0x0D, 0x01, 0x09, 0x10, 0x01, 0x04};
 }  // namespace
 const ByteView kSignedData(kSignedDataBytes);
 const ByteView kSpcIndirectData(kSpcIndirectDataBytes);
@@ -62,17 +55,14 @@ DerError ParseSignerInfo(ByteView element, SignerInfo* out) {
     if (!reader.Expect(der::kSequence, &identifier)) return Error(reader);
     DerReader inner(identifier.content);
     Tlv issuer, serial;
-    if (!inner.Expect(der::kSequence, &issuer) ||
-        !inner.Expect(der::kInteger, &serial)) {
+    if (!inner.Expect(der::kSequence, &issuer) || !inner.Expect(der::kInteger, &serial)) {
       return Error(inner);
     }
     out->issuer = issuer.whole;
     out->serialNumber = serial.whole;
   }
-  if (!ReadAlgorithm(&reader, &out->digestAlgorithm) ||
-      !reader.Optional(der::kContext0, &attributes) ||
-      !ReadAlgorithm(&reader, &out->signatureAlgorithm) ||
-      !reader.Expect(der::kOctetString, &signature) ||
+  if (!ReadAlgorithm(&reader, &out->digestAlgorithm) || !reader.Optional(der::kContext0, &attributes) ||
+      !ReadAlgorithm(&reader, &out->signatureAlgorithm) || !reader.Expect(der::kOctetString, &signature) ||
       !reader.Optional(der::kContext1, &unauthenticated)) {
     return Error(reader);
   }
@@ -91,8 +81,7 @@ DerError ParseSignedData(ByteView der, SignedData* out) {
   if (contentInfo.tag != der::kSequence) return DerError::kBadTag;
   DerReader outer(contentInfo.content);
   Tlv type, explicitContent, signedData;
-  if (!outer.Expect(der::kOid, &type) ||
-      !outer.Expect(der::kContext0, &explicitContent)) {
+  if (!outer.Expect(der::kOid, &type) || !outer.Expect(der::kContext0, &explicitContent)) {
     return Error(outer);
   }
   if (!SameBytes(type.content, oid::kSignedData)) return DerError::kBadTag;
@@ -104,19 +93,15 @@ DerError ParseSignedData(ByteView der, SignedData* out) {
   //   crls [1] IMPLICIT OPTIONAL, signerInfos SET }
   DerReader reader(signedData.content);
   Tlv version, digestAlgorithms, encapsulated, certificates, crls, signerInfos;
-  if (!reader.Expect(der::kInteger, &version) ||
-      !reader.Expect(der::kSet, &digestAlgorithms) ||
-      !reader.Expect(der::kSequence, &encapsulated) ||
-      !reader.Optional(der::kContext0, &certificates) ||
-      !reader.Optional(der::kContext1, &crls) ||
-      !reader.Expect(der::kSet, &signerInfos)) {
+  if (!reader.Expect(der::kInteger, &version) || !reader.Expect(der::kSet, &digestAlgorithms) ||
+      !reader.Expect(der::kSequence, &encapsulated) || !reader.Optional(der::kContext0, &certificates) ||
+      !reader.Optional(der::kContext1, &crls) || !reader.Expect(der::kSet, &signerInfos)) {
     return Error(reader);
   }
 
   DerReader content(encapsulated.content);
   Tlv contentType, contentExplicit, element;
-  if (!content.Expect(der::kOid, &contentType) ||
-      !content.Optional(der::kContext0, &contentExplicit)) {
+  if (!content.Expect(der::kOid, &contentType) || !content.Optional(der::kContext0, &contentExplicit)) {
     return Error(content);
   }
   out->contentType = contentType.content;
@@ -150,21 +135,18 @@ DerError ParseSignedData(ByteView der, SignedData* out) {
 bool ParseIndirectData(ByteView element, IndirectData* out) {
   *out = IndirectData{};
   Tlv indirect;
-  if (ReadTlv(element, &indirect) != DerError::kNone ||
-      indirect.tag != der::kSequence) {
+  if (ReadTlv(element, &indirect) != DerError::kNone || indirect.tag != der::kSequence) {
     return false;
   }
   DerReader reader(indirect.content);
   Tlv data, digestInfo, digest;
-  if (!reader.Expect(der::kSequence, &data) ||
-      !reader.Expect(der::kSequence, &digestInfo)) {
+  if (!reader.Expect(der::kSequence, &data) || !reader.Expect(der::kSequence, &digestInfo)) {
     return false;
   }
   // DigestInfo ::= SEQUENCE { digestAlgorithm AlgorithmIdentifier,
   //                           digest OCTET STRING }
   DerReader info(digestInfo.content);
-  if (!ReadAlgorithm(&info, &out->digestAlgorithm) ||
-      !info.Expect(der::kOctetString, &digest)) {
+  if (!ReadAlgorithm(&info, &out->digestAlgorithm) || !info.Expect(der::kOctetString, &digest)) {
     return false;
   }
   out->digest = digest.content;
@@ -178,8 +160,7 @@ std::vector<ByteView> AttributeValues(ByteView attributes, ByteView type) {
     Tlv attribute, attributeType, values;
     if (!reader.Expect(der::kSequence, &attribute)) return {};
     DerReader inner(attribute.content);
-    if (!inner.Expect(der::kOid, &attributeType) ||
-        !inner.Expect(der::kSet, &values)) {
+    if (!inner.Expect(der::kOid, &attributeType) || !inner.Expect(der::kSet, &values)) {
       return {};
     }
     if (!SameBytes(attributeType.content, type)) continue;

@@ -13,33 +13,33 @@ namespace wintrust {
 
 // DER content octets of the object identifiers the library acts on.
 namespace oid {
-extern const ByteView kSignedData;            // 1.2.840.113549.1.7.2
-extern const ByteView kSpcIndirectData;       // 1.3.6.1.4.1.311.2.1.4
-extern const ByteView kMessageDigest;         // 1.2.840.113549.1.9.4
-extern const ByteView kSigningTime;           // 1.2.840.113549.1.9.5
-extern const ByteView kCounterSignature;      // 1.2.840.113549.1.9.6
-extern const ByteView kRfc3161CounterSign;    // 1.3.6.1.4.1.311.3.3.1
-extern const ByteView kTstInfo;               // 1.2.840.113549.1.9.16.1.4
+extern const ByteView kSignedData;          // 1.2.840.113549.1.7.2
+extern const ByteView kSpcIndirectData;     // 1.3.6.1.4.1.311.2.1.4
+extern const ByteView kMessageDigest;       // 1.2.840.113549.1.9.4
+extern const ByteView kSigningTime;         // 1.2.840.113549.1.9.5
+extern const ByteView kCounterSignature;    // 1.2.840.113549.1.9.6
+extern const ByteView kRfc3161CounterSign;  // 1.3.6.1.4.1.311.3.3.1
+extern const ByteView kTstInfo;             // 1.2.840.113549.1.9.16.1.4
 }  // namespace oid
 
 struct SignerInfo {
-  ByteView issuer;             // Name element; empty when identified by key id
-  ByteView serialNumber;       // INTEGER element
-  ByteView subjectKeyId;       // [0] content, for a signer identified by key id
-  ByteView digestAlgorithm;    // OID content
-  ByteView authAttributes;     // the whole [0] element; empty when absent
-  ByteView signatureAlgorithm; // OID content
-  ByteView signature;          // the signature value
-  ByteView unauthAttributes;   // content of [1]; empty when absent
+  ByteView issuer;              // Name element; empty when identified by key id
+  ByteView serialNumber;        // INTEGER element
+  ByteView subjectKeyId;        // [0] content, for a signer identified by key id
+  ByteView digestAlgorithm;     // OID content
+  ByteView authAttributes;      // the whole [0] element; empty when absent
+  ByteView signatureAlgorithm;  // OID content
+  ByteView signature;           // the signature value
+  ByteView unauthAttributes;    // content of [1]; empty when absent
 };
 
 struct SignedData {
-  ByteView contentType;    // OID content of the encapsulated content's type
+  ByteView contentType;  // OID content of the encapsulated content's type
   // Content octets of the encapsulated element: what the signer's
   // messageDigest attribute covers (for Authenticode the SpcIndirectDataContent
   // without its SEQUENCE header, for a time-stamp token the TSTInfo).
   ByteView signedContent;
-  ByteView contentElement; // that element, header included
+  ByteView contentElement;             // that element, header included
   std::vector<ByteView> certificates;  // each a Certificate element
   std::vector<SignerInfo> signers;
 };

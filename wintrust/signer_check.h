@@ -15,8 +15,7 @@ std::vector<X509Ptr> ParseCertificates(const std::vector<ByteView>& elements);
 
 // The certificate in `certificates` the signer names by issuer and serial
 // number, or by subject key identifier; null when there is none.
-X509* FindSignerCertificate(const SignerInfo& signer,
-                            const std::vector<X509Ptr>& certificates);
+X509* FindSignerCertificate(const SignerInfo& signer, const std::vector<X509Ptr>& certificates);
 
 enum class SignerCheck {
   kOk,
@@ -28,7 +27,6 @@ enum class SignerCheck {
 // Checks that `signer` signed `content` (SignedData::signedContent, or for a
 // legacy countersignature the signature value it countersigns) with the key
 // of `certificate`.
-SignerCheck VerifySigner(const SignerInfo& signer, X509* certificate,
-                         ByteView content);
+SignerCheck VerifySigner(const SignerInfo& signer, X509* certificate, ByteView content);
 
 }  // namespace wintrust

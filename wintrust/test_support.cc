@@ -31,8 +31,8 @@ std::vector<FixtureEntry> LoadManifest() {
     FixtureEntry entry;
     std::string status;
     if (!std::getline(fields, entry.file, '\t') || !std::getline(fields, status, '\t') ||
-        !std::getline(fields, entry.digest, '\t') ||
-        !std::getline(fields, entry.keySha1, '\t') || !std::getline(fields, entry.signer)) {
+        !std::getline(fields, entry.digest, '\t') || !std::getline(fields, entry.keySha1, '\t') ||
+        !std::getline(fields, entry.signer)) {
       continue;
     }
     entry.status = static_cast<HRESULT>(std::stoul(status, nullptr, 16));
@@ -48,8 +48,7 @@ Bytes ReadWholeFile(const std::string& path) {
 
 void WriteWholeFile(const std::string& path, ByteView bytes) {
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out.write(reinterpret_cast<const char*>(bytes.data()),
-            static_cast<std::streamsize>(bytes.size()));
+  out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
 }
 
 std::u16string ToUtf16(const std::string& text) {
@@ -127,15 +126,14 @@ const ExportedApi& Api() {
     ExportedApi loaded;
     loaded.handle = dlopen(WINTRUST_LIBRARY_PATH, RTLD_NOW | RTLD_LOCAL);
     if (loaded.handle == nullptr) return loaded;
-    loaded.winVerifyTrustEx = reinterpret_cast<decltype(loaded.winVerifyTrustEx)>(
-        dlsym(loaded.handle, "WinVerifyTrustEx"));
-    loaded.provDataFromStateData = reinterpret_cast<decltype(loaded.provDataFromStateData)>(
-        dlsym(loaded.handle, "WTHelperProvDataFromStateData"));
-    loaded.getProvSignerFromChain =
-        reinterpret_cast<decltype(loaded.getProvSignerFromChain)>(
-            dlsym(loaded.handle, "WTHelperGetProvSignerFromChain"));
-    loaded.getProvCertFromChain = reinterpret_cast<decltype(loaded.getProvCertFromChain)>(
-        dlsym(loaded.handle, "WTHelperGetProvCertFromChain"));
+    loaded.winVerifyTrustEx =
+        reinterpret_cast<decltype(loaded.winVerifyTrustEx)>(dlsym(loaded.handle, "WinVerifyTrustEx"));
+    loaded.provDataFromStateData =
+        reinterpret_cast<decltype(loaded.provDataFromStateData)>(dlsym(loaded.handle, "WTHelperProvDataFromStateData"));
+    loaded.getProvSignerFromChain = reinterpret_cast<decltype(loaded.getProvSignerFromChain)>(
+        dlsym(loaded.handle, "WTHelperGetProvSignerFromChain"));
+    loaded.getProvCertFromChain =
+        reinterpret_cast<decltype(loaded.getProvCertFromChain)>(dlsym(loaded.handle, "WTHelperGetProvCertFromChain"));
     return loaded;
   }();
   return api;
@@ -154,8 +152,7 @@ LibraryVerdict VerifyThroughLibrary(const std::string& path) {
   // whenever the state has them.
   if (request.hWVTStateData != nullptr) {
     CRYPT_PROVIDER_DATA* data = api.provDataFromStateData(request.hWVTStateData);
-    CRYPT_PROVIDER_SGNR* signer =
-        data ? api.getProvSignerFromChain(data, 0, FALSE, 0) : nullptr;
+    CRYPT_PROVIDER_SGNR* signer = data ? api.getProvSignerFromChain(data, 0, FALSE, 0) : nullptr;
     CRYPT_PROVIDER_CERT* cert = signer ? api.getProvCertFromChain(signer, 0) : nullptr;
     if (signer != nullptr) verdict.chainLength = signer->csCertChain;
     if (cert != nullptr && cert->pCert != nullptr && cert->pCert->pCertInfo != nullptr) {

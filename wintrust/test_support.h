@@ -16,11 +16,11 @@ namespace wintrust::testing {
 std::string FixtureDir();
 
 struct FixtureEntry {
-  std::string file;      // relative to FixtureDir()
-  HRESULT status = 0;    // what Windows returns
-  std::string digest;    // "sha256", ... or "-"
-  std::string keySha1;   // signer key hash, or "-"
-  std::string signer;    // signer certificate, or "-"
+  std::string file;     // relative to FixtureDir()
+  HRESULT status = 0;   // what Windows returns
+  std::string digest;   // "sha256", ... or "-"
+  std::string keySha1;  // signer key hash, or "-"
+  std::string signer;   // signer certificate, or "-"
 };
 
 // The fixtures of manifest.tsv; empty when there is none.
@@ -46,10 +46,8 @@ std::string ShellQuote(const std::string& text);
 struct ExportedApi {
   HRESULT(WINAPI* winVerifyTrustEx)(HWND, GUID*, WINTRUST_DATA*) = nullptr;
   CRYPT_PROVIDER_DATA*(WINAPI* provDataFromStateData)(HANDLE) = nullptr;
-  CRYPT_PROVIDER_SGNR*(WINAPI* getProvSignerFromChain)(CRYPT_PROVIDER_DATA*, DWORD,
-                                                       BOOL, DWORD) = nullptr;
-  CRYPT_PROVIDER_CERT*(WINAPI* getProvCertFromChain)(CRYPT_PROVIDER_SGNR*,
-                                                     DWORD) = nullptr;
+  CRYPT_PROVIDER_SGNR*(WINAPI* getProvSignerFromChain)(CRYPT_PROVIDER_DATA*, DWORD, BOOL, DWORD) = nullptr;
+  CRYPT_PROVIDER_CERT*(WINAPI* getProvCertFromChain)(CRYPT_PROVIDER_SGNR*, DWORD) = nullptr;
   void* handle = nullptr;
 };
 
@@ -60,7 +58,7 @@ struct LibraryVerdict {
   HRESULT status = 0;
   HRESULT closeStatus = 0;
   bool stateClearedByClose = false;
-  std::string keySha1;      // signer key hash, when the state names a signer
+  std::string keySha1;  // signer key hash, when the state names a signer
   DWORD chainLength = 0;
 };
 

@@ -13,28 +13,23 @@ std::optional<time_t> Asn1TimeToEpoch(const ASN1_TIME* value) {
   return timegm(&broken);
 }
 
-bool TimeStampChainValid(X509* signerCertificate,
-                         const std::vector<X509Ptr>& certificates,
-                         X509_STORE* store, time_t when) {
-  ChainOutcome chain = VerifyChain(signerCertificate, certificates, store, when,
-                                   RequiredUsage::kTimeStamping);
+bool TimeStampChainValid(X509* signerCertificate, const std::vector<X509Ptr>& certificates, X509_STORE* store,
+                         time_t when) {
+  ChainOutcome chain = VerifyChain(signerCertificate, certificates, store, when, RequiredUsage::kTimeStamping);
   return chain.status == 0;
 }
 
 // RFC 3161: a ContentInfo holding SignedData over a TSTInfo whose
 // messageImprint is the digest of the countersigned signature value.
 std::optional<time_t> CheckRfc3161(ByteView token, const SignerInfo& signer,
-                                   const std::vector<X509Ptr>& outerCertificates,
-                                   X509_STORE* store) {
+                                   const std::vector<X509Ptr>& outerCertificates, X509_STORE* store) {
   SignedData signedData;
-  if (ParseSignedData(token, &signedData) != DerError::kNone ||
-      !SameBytes(signedData.contentType, oid::kTstInfo) ||
+  if (ParseSignedData(token, &signedData) != DerError::kNone || !SameBytes(signedData.contentType, oid::kTstInfo) ||
       signedData.signers.empty() || signedData.signedContent.empty()) {
     return std::nullopt;
   }
   const unsigned char* cursor = signedData.signedContent.data();
-  TsTstInfoPtr info(d2i_TS_TST_INFO(nullptr, &cursor,
-                                    static_cast<long>(signedData.signedContent.size())));
+  TsTstInfoPtr info(d2i_TS_TST_INFO(nullptr, &cursor, static_cast<long>(signedData.signedContent.size())));
   if (!info) return std::nullopt;
   TS_MSG_IMPRINT* imprint = TS_TST_INFO_get_msg_imprint(info.get());
   X509_ALGOR* algorithm = TS_MSG_IMPRINT_get_algo(imprint);
@@ -45,8 +40,7 @@ std::optional<time_t> CheckRfc3161(ByteView token, const SignerInfo& signer,
   auto expected = Digest(md, signer.signature);
   ASN1_OCTET_STRING* imprinted = TS_MSG_IMPRINT_get_msg(imprint);
   if (!expected || imprinted == nullptr ||
-      !SameBytes(ByteView(ASN1_STRING_get0_data(imprinted),
-                          static_cast<size_t>(ASN1_STRING_length(imprinted))),
+      !SameBytes(ByteView(ASN1_STRING_get0_data(imprinted), static_cast<size_t>(ASN1_STRING_length(imprinted))),
                  *expected)) {
     return std::nullopt;
   }
@@ -61,8 +55,7 @@ std::optional<time_t> CheckRfc3161(ByteView token, const SignerInfo& signer,
   }
   const SignerInfo& tokenSigner = signedData.signers.front();
   X509* authority = FindSignerCertificate(tokenSigner, certificates);
-  if (authority == nullptr ||
-      VerifySigner(tokenSigner, authority, signedData.signedContent) != SignerCheck::kOk ||
+  if (authority == nullptr || VerifySigner(tokenSigner, authority, signedData.signedContent) != SignerCheck::kOk ||
       !TimeStampChainValid(authority, certificates, store, *when)) {
     return std::nullopt;
   }
@@ -71,12 +64,10 @@ std::optional<time_t> CheckRfc3161(ByteView token, const SignerInfo& signer,
 
 // PKCS#9 counterSignature: a SignerInfo over the countersigned signature
 // value, stating the time in its signingTime attribute.
-std::optional<time_t> CheckLegacy(ByteView element, const SignerInfo& signer,
-                                  const std::vector<X509Ptr>& certificates,
+std::optional<time_t> CheckLegacy(ByteView element, const SignerInfo& signer, const std::vector<X509Ptr>& certificates,
                                   X509_STORE* store) {
   SignerInfo counterSigner;
-  if (ParseSignerInfo(element, &counterSigner) != DerError::kNone ||
-      counterSigner.authAttributes.empty()) {
+  if (ParseSignerInfo(element, &counterSigner) != DerError::kNone || counterSigner.authAttributes.empty()) {
     return std::nullopt;
   }
   Tlv attributes;
@@ -87,8 +78,7 @@ std::optional<time_t> CheckLegacy(ByteView element, const SignerInfo& signer,
   if (times.size() != 1) return std::nullopt;
   auto when = ReadAsn1Time(times[0]);
   X509* authority = FindSignerCertificate(counterSigner, certificates);
-  if (!when || authority == nullptr ||
-      VerifySigner(counterSigner, authority, signer.signature) != SignerCheck::kOk ||
+  if (!when || authority == nullptr || VerifySigner(counterSigner, authority, signer.signature) != SignerCheck::kOk ||
       !TimeStampChainValid(authority, certificates, store, *when)) {
     return std::nullopt;
   }
@@ -103,20 +93,17 @@ std::optional<time_t> ReadAsn1Time(ByteView element) {
   return Asn1TimeToEpoch(value.get());
 }
 
-std::optional<time_t> FindValidTimestamp(const SignerInfo& signer,
-                                         const std::vector<X509Ptr>& certificates,
+std::optional<time_t> FindValidTimestamp(const SignerInfo& signer, const std::vector<X509Ptr>& certificates,
                                          X509_STORE* store) {
   if (signer.unauthAttributes.empty()) return std::nullopt;
   // Each attempt may build a chain over all of the message's certificates,
   // so the number of attempts is bounded: otherwise a signature packed with
   // both countersignatures and certificates would cost their product.
-  std::vector<ByteView> tokens =
-      AttributeValues(signer.unauthAttributes, oid::kRfc3161CounterSign);
+  std::vector<ByteView> tokens = AttributeValues(signer.unauthAttributes, oid::kRfc3161CounterSign);
   for (size_t i = 0; i < tokens.size() && i < kMaxCountersignatureAttempts; ++i) {
     if (auto when = CheckRfc3161(tokens[i], signer, certificates, store)) return when;
   }
-  std::vector<ByteView> legacy =
-      AttributeValues(signer.unauthAttributes, oid::kCounterSignature);
+  std::vector<ByteView> legacy = AttributeValues(signer.unauthAttributes, oid::kCounterSignature);
   for (size_t i = 0; i < legacy.size() && i < kMaxCountersignatureAttempts; ++i) {
     if (auto when = CheckLegacy(legacy[i], signer, certificates, store)) return when;
   }

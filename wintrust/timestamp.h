@@ -22,8 +22,7 @@ constexpr size_t kMaxCountersignatureAttempts = 8;
 // unauthenticated attributes, RFC 3161 tokens first (only the first
 // kMaxCountersignatureAttempts of each kind); nothing when none is valid.
 // `certificates` are those of the outer message.
-std::optional<time_t> FindValidTimestamp(const SignerInfo& signer,
-                                         const std::vector<X509Ptr>& certificates,
+std::optional<time_t> FindValidTimestamp(const SignerInfo& signer, const std::vector<X509Ptr>& certificates,
                                          X509_STORE* store);
 
 // Reads a UTCTime or GeneralizedTime element as seconds since 1970 (UTC).

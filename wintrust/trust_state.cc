@@ -43,9 +43,7 @@ Bytes Parameters(const X509_ALGOR* algorithm) {
   // ASN1_TYPE_set1 copies the value, so the wrapper owns what it frees.
   Bytes bytes;
   if (ASN1_TYPE_set1(wrapper, type, value) == 1) {
-    bytes = Encode(wrapper, [](const ASN1_TYPE* t, unsigned char** out) {
-      return i2d_ASN1_TYPE(t, out);
-    });
+    bytes = Encode(wrapper, [](const ASN1_TYPE* t, unsigned char** out) { return i2d_ASN1_TYPE(t, out); });
   }
   ASN1_TYPE_free(wrapper);
   return bytes;
@@ -58,8 +56,7 @@ FILETIME AsnTimeToFileTime(const ASN1_TIME* value) {
 }
 
 CRYPT_DATA_BLOB Blob(Bytes& bytes) {
-  return CRYPT_DATA_BLOB{static_cast<DWORD>(bytes.size()),
-                         bytes.empty() ? nullptr : bytes.data()};
+  return CRYPT_DATA_BLOB{static_cast<DWORD>(bytes.size()), bytes.empty() ? nullptr : bytes.data()};
 }
 
 }  // namespace
@@ -67,12 +64,10 @@ CRYPT_DATA_BLOB Blob(Bytes& bytes) {
 FILETIME ToFileTime(time_t seconds) {
   int64_t ticks = (static_cast<int64_t>(seconds) + kSecondsFrom1601To1970) * 10000000;
   uint64_t value = ticks < 0 ? 0 : static_cast<uint64_t>(ticks);
-  return FILETIME{static_cast<DWORD>(value & 0xFFFFFFFFu),
-                  static_cast<DWORD>(value >> 32)};
+  return FILETIME{static_cast<DWORD>(value & 0xFFFFFFFFu), static_cast<DWORD>(value >> 32)};
 }
 
-TrustState::TrustState(WINTRUST_DATA* request, const GUID& action)
-    : action_(action) {
+TrustState::TrustState(WINTRUST_DATA* request, const GUID& action) : action_(action) {
   providerData_.cbStruct = sizeof(CRYPT_PROVIDER_DATA);
   providerData_.pWintrustData = request;
   providerData_.pgActionID = &action_;
@@ -81,25 +76,17 @@ TrustState::TrustState(WINTRUST_DATA* request, const GUID& action)
   providerData_.sftSystemTime = ToFileTime(time(nullptr));
 }
 
-std::unique_ptr<TrustState::CertificateRecord> TrustState::MakeRecord(
-    X509* certificate) {
+std::unique_ptr<TrustState::CertificateRecord> TrustState::MakeRecord(X509* certificate) {
   auto record = std::make_unique<CertificateRecord>();
-  record->encoded = Encode(certificate, [](const X509* x, unsigned char** out) {
-    return i2d_X509(x, out);
-  });
+  record->encoded = Encode(certificate, [](const X509* x, unsigned char** out) { return i2d_X509(x, out); });
   // CryptoAPI keeps serial numbers least significant byte first.
   const ASN1_INTEGER* serial = X509_get0_serialNumber(certificate);
-  record->serialLittleEndian =
-      CopyOf(ASN1_STRING_get0_data(serial), ASN1_STRING_length(serial));
+  record->serialLittleEndian = CopyOf(ASN1_STRING_get0_data(serial), ASN1_STRING_length(serial));
   std::reverse(record->serialLittleEndian.begin(), record->serialLittleEndian.end());
   record->issuer = Encode(X509_get_issuer_name(certificate),
-                          [](const X509_NAME* n, unsigned char** out) {
-                            return i2d_X509_NAME(n, out);
-                          });
+                          [](const X509_NAME* n, unsigned char** out) { return i2d_X509_NAME(n, out); });
   record->subject = Encode(X509_get_subject_name(certificate),
-                           [](const X509_NAME* n, unsigned char** out) {
-                             return i2d_X509_NAME(n, out);
-                           });
+                           [](const X509_NAME* n, unsigned char** out) { return i2d_X509_NAME(n, out); });
   const X509_ALGOR* signatureAlgorithm = nullptr;
   X509_get0_signature(nullptr, &signatureAlgorithm, certificate);
   const ASN1_OBJECT* object = nullptr;
@@ -135,8 +122,7 @@ std::unique_ptr<TrustState::CertificateRecord> TrustState::MakeRecord(
   info.SubjectPublicKeyInfo.Algorithm.pszObjId = record->keyOid.data();
   info.SubjectPublicKeyInfo.Algorithm.Parameters = Blob(record->keyParameters);
   CRYPT_DATA_BLOB keyBlob = Blob(record->keyBits);
-  info.SubjectPublicKeyInfo.PublicKey =
-      CRYPT_BIT_BLOB{keyBlob.cbData, keyBlob.pbData, unusedBits};
+  info.SubjectPublicKeyInfo.PublicKey = CRYPT_BIT_BLOB{keyBlob.cbData, keyBlob.pbData, unusedBits};
 
   CERT_CONTEXT& context = record->context;
   context.dwCertEncodingType = X509_ASN_ENCODING | PKCS_7_ASN_ENCODING;
@@ -146,8 +132,7 @@ std::unique_ptr<TrustState::CertificateRecord> TrustState::MakeRecord(
   return record;
 }
 
-void TrustState::SetSigner(const std::vector<X509Ptr>& chain, bool rootTrusted,
-                           time_t verifiedAt) {
+void TrustState::SetSigner(const std::vector<X509Ptr>& chain, bool rootTrusted, time_t verifiedAt) {
   records_.clear();
   chain_.clear();
   for (const X509Ptr& certificate : chain) {

@@ -26,8 +26,7 @@ class TrustState {
   // Records the first signer: its chain as built (signing certificate first),
   // whether its last certificate is a trusted root, and the time the chain was
   // judged at. Called at most once.
-  void SetSigner(const std::vector<X509Ptr>& chain, bool rootTrusted,
-                 time_t verifiedAt);
+  void SetSigner(const std::vector<X509Ptr>& chain, bool rootTrusted, time_t verifiedAt);
 
   // Records the final status of the verification.
   void SetFinalStatus(HRESULT status);

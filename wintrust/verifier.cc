@@ -62,8 +62,7 @@ HRESULT VerifySource(const ByteSource& file, TrustState* state) {
   if (derError != DerError::kNone) return FromDerError(derError);
   // SignedData that is not Authenticode's (no indirect data, no signer)
   // carries no signature of the image.
-  if (!SameBytes(signedData.contentType, oid::kSpcIndirectData) ||
-      signedData.signers.empty()) {
+  if (!SameBytes(signedData.contentType, oid::kSpcIndirectData) || signedData.signers.empty()) {
     return TRUST_E_NOSIGNATURE;
   }
   IndirectData indirect;
@@ -112,8 +111,7 @@ HRESULT VerifySource(const ByteSource& file, TrustState* state) {
   X509StorePtr store = LoadDefaultTrustStore();
   if (!store) return E_OUTOFMEMORY;
   time_t when = FindValidTimestamp(signer, certificates, store.get()).value_or(now);
-  ChainOutcome chain = VerifyChain(signerCertificate, certificates, store.get(),
-                                   when, RequiredUsage::kCodeSigning);
+  ChainOutcome chain = VerifyChain(signerCertificate, certificates, store.get(), when, RequiredUsage::kCodeSigning);
   state->SetSigner(chain.chain, chain.rootTrusted, when);
   return chain.status;
 }

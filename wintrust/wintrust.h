@@ -79,11 +79,11 @@ typedef struct _FILETIME {
 } FILETIME;
 
 /* {00AAC56B-CD44-11D0-8CC2-00C04FC295EE} */
-#define WINTRUST_ACTION_GENERIC_VERIFY_V2                 \
-  {                                                       \
-    0xaac56b, 0xcd44, 0x11d0, {                           \
-      0x8c, 0xc2, 0x00, 0xc0, 0x4f, 0xc2, 0x95, 0xee      \
-    }                                                     \
+#define WINTRUST_ACTION_GENERIC_VERIFY_V2            \
+  {                                                  \
+    0xaac56b, 0xcd44, 0x11d0, {                      \
+      0x8c, 0xc2, 0x00, 0xc0, 0x4f, 0xc2, 0x95, 0xee \
+    }                                                \
   }
 
 /* ---- Request constants ------------------------------------------------- */
@@ -143,8 +143,8 @@ typedef struct _FILETIME {
 typedef struct WINTRUST_FILE_INFO_ {
   DWORD cbStruct;
   LPCWSTR pcwszFilePath;
-  HANDLE hFile;           /* ignored: the file is always opened by path */
-  GUID* pgKnownSubject;   /* ignored */
+  HANDLE hFile;         /* ignored: the file is always opened by path */
+  GUID* pgKnownSubject; /* ignored */
 } WINTRUST_FILE_INFO, *PWINTRUST_FILE_INFO;
 
 struct WINTRUST_CATALOG_INFO_;
@@ -313,8 +313,7 @@ typedef struct _CRYPT_PROVIDER_DATA {
 
 /* ---- Entry points ------------------------------------------------------ */
 
-HRESULT WINAPI WinVerifyTrustEx(HWND hwnd, GUID* pgActionID,
-                                WINTRUST_DATA* pWinTrustData);
+HRESULT WINAPI WinVerifyTrustEx(HWND hwnd, GUID* pgActionID, WINTRUST_DATA* pWinTrustData);
 
 /* The provider data of a state that WinVerifyTrustEx returned and that is not
  * closed yet; null for any other handle. */
@@ -322,14 +321,12 @@ CRYPT_PROVIDER_DATA* WINAPI WTHelperProvDataFromStateData(HANDLE hStateData);
 
 /* Signer idxSigner of the provider data, or, when fCounterSigner is true, its
  * counter-signer idxCounterSigner; null when absent. */
-CRYPT_PROVIDER_SGNR* WINAPI WTHelperGetProvSignerFromChain(
-    CRYPT_PROVIDER_DATA* pProvData, DWORD idxSigner, BOOL fCounterSigner,
-    DWORD idxCounterSigner);
+CRYPT_PROVIDER_SGNR* WINAPI WTHelperGetProvSignerFromChain(CRYPT_PROVIDER_DATA* pProvData, DWORD idxSigner,
+                                                           BOOL fCounterSigner, DWORD idxCounterSigner);
 
 /* Certificate idxCert of the signer's chain (0: the signing certificate);
  * null when absent. */
-CRYPT_PROVIDER_CERT* WINAPI WTHelperGetProvCertFromChain(
-    CRYPT_PROVIDER_SGNR* pSgnr, DWORD idxCert);
+CRYPT_PROVIDER_CERT* WINAPI WTHelperGetProvCertFromChain(CRYPT_PROVIDER_SGNR* pSgnr, DWORD idxCert);
 
 #ifdef __cplusplus
 }

@@ -61,10 +61,8 @@ StateRegistry& Registry() {
 }
 
 // The request must reach hWVTStateData for any state to be handed back.
-constexpr size_t kMinimumRequestSize =
-    offsetof(WINTRUST_DATA, hWVTStateData) + sizeof(HANDLE);
-constexpr size_t kMinimumFileInfoSize =
-    offsetof(WINTRUST_FILE_INFO, pcwszFilePath) + sizeof(LPCWSTR);
+constexpr size_t kMinimumRequestSize = offsetof(WINTRUST_DATA, hWVTStateData) + sizeof(HANDLE);
+constexpr size_t kMinimumFileInfoSize = offsetof(WINTRUST_FILE_INFO, pcwszFilePath) + sizeof(LPCWSTR);
 
 HRESULT Close(WINTRUST_DATA* request) {
   if (request->hWVTStateData != nullptr) {
@@ -79,8 +77,7 @@ HRESULT Close(WINTRUST_DATA* request) {
 HRESULT Verify(WINTRUST_DATA* request, bool keepState) {
   if (request->dwUnionChoice != WTD_CHOICE_FILE) return TRUST_E_SUBJECT_FORM_UNKNOWN;
   const WINTRUST_FILE_INFO* fileInfo = request->pFile;
-  if (fileInfo == nullptr || fileInfo->cbStruct < kMinimumFileInfoSize ||
-      fileInfo->pcwszFilePath == nullptr) {
+  if (fileInfo == nullptr || fileInfo->cbStruct < kMinimumFileInfoSize || fileInfo->pcwszFilePath == nullptr) {
     return E_INVALIDARG;
   }
   auto state = std::make_unique<TrustState>(request, kGenericVerifyV2);
@@ -119,8 +116,7 @@ HRESULT Dispatch(GUID* action, WINTRUST_DATA* request) {
 }  // namespace
 }  // namespace wintrust
 
-WINTRUST_EXPORT HRESULT WINAPI WinVerifyTrustEx(HWND, GUID* pgActionID,
-                                                WINTRUST_DATA* pWinTrustData) {
+WINTRUST_EXPORT HRESULT WINAPI WinVerifyTrustEx(HWND, GUID* pgActionID, WINTRUST_DATA* pWinTrustData) {
   HRESULT status;
   try {
     status = wintrust::Dispatch(pgActionID, pWinTrustData);
@@ -135,32 +131,27 @@ WINTRUST_EXPORT HRESULT WINAPI WinVerifyTrustEx(HWND, GUID* pgActionID,
   return status;
 }
 
-WINTRUST_EXPORT CRYPT_PROVIDER_DATA* WINAPI WTHelperProvDataFromStateData(
-    HANDLE hStateData) {
+WINTRUST_EXPORT CRYPT_PROVIDER_DATA* WINAPI WTHelperProvDataFromStateData(HANDLE hStateData) {
   wintrust::TrustState* state = wintrust::Registry().Find(hStateData);
   return state == nullptr ? nullptr : state->providerData();
 }
 
-WINTRUST_EXPORT CRYPT_PROVIDER_SGNR* WINAPI WTHelperGetProvSignerFromChain(
-    CRYPT_PROVIDER_DATA* pProvData, DWORD idxSigner, BOOL fCounterSigner,
-    DWORD idxCounterSigner) {
-  if (pProvData == nullptr || idxSigner >= pProvData->csSigners ||
-      pProvData->pasSigners == nullptr) {
+WINTRUST_EXPORT CRYPT_PROVIDER_SGNR* WINAPI WTHelperGetProvSignerFromChain(CRYPT_PROVIDER_DATA* pProvData,
+                                                                           DWORD idxSigner, BOOL fCounterSigner,
+                                                                           DWORD idxCounterSigner) {
+  if (pProvData == nullptr || idxSigner >= pProvData->csSigners || pProvData->pasSigners == nullptr) {
     return nullptr;
   }
   CRYPT_PROVIDER_SGNR* signer = &pProvData->pasSigners[idxSigner];
   if (!fCounterSigner) return signer;
-  if (idxCounterSigner >= signer->csCounterSigners ||
-      signer->pasCounterSigners == nullptr) {
+  if (idxCounterSigner >= signer->csCounterSigners || signer->pasCounterSigners == nullptr) {
     return nullptr;
   }
   return &signer->pasCounterSigners[idxCounterSigner];
 }
 
-WINTRUST_EXPORT CRYPT_PROVIDER_CERT* WINAPI WTHelperGetProvCertFromChain(
-    CRYPT_PROVIDER_SGNR* pSgnr, DWORD idxCert) {
-  if (pSgnr == nullptr || idxCert >= pSgnr->csCertChain ||
-      pSgnr->pasCertChain == nullptr) {
+WINTRUST_EXPORT CRYPT_PROVIDER_CERT* WINAPI WTHelperGetProvCertFromChain(CRYPT_PROVIDER_SGNR* pSgnr, DWORD idxCert) {
+  if (pSgnr == nullptr || idxCert >= pSgnr->csCertChain || pSgnr->pasCertChain == nullptr) {
     return nullptr;
   }
   return &pSgnr->pasCertChain[idxCert];

@@ -10,8 +10,8 @@ int wmain(int argc, wchar_t** argv) {
     std::fputs("usage: hold_open FILE\n", stderr);
     return 2;
   }
-  const HANDLE file = CreateFileW(argv[1], GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS,
-                                  FILE_ATTRIBUTE_NORMAL, nullptr);
+  const HANDLE file =
+      CreateFileW(argv[1], GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE) {
     std::fprintf(stderr, "cannot open: %lu\n", GetLastError());
     return 1;

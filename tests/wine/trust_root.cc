@@ -2,6 +2,7 @@
 // "Root" store, so that a Wine prefix of the tests trusts the test root.
 //   trust_root.exe ROOT.der
 #include <windows.h>
+// The crypto API header needs the base definitions first.
 #include <wincrypt.h>
 
 #include <cstdio>
@@ -26,9 +27,8 @@ int wmain(int argc, wchar_t** argv) {
     std::fprintf(stderr, "cannot open the Root store: %lu\n", GetLastError());
     return 1;
   }
-  const BOOL added = CertAddEncodedCertificateToStore(store, X509_ASN_ENCODING, der.data(),
-                                                      static_cast<DWORD>(der.size()),
-                                                      CERT_STORE_ADD_REPLACE_EXISTING, nullptr);
+  const BOOL added = CertAddEncodedCertificateToStore(
+      store, X509_ASN_ENCODING, der.data(), static_cast<DWORD>(der.size()), CERT_STORE_ADD_REPLACE_EXISTING, nullptr);
   const DWORD error = GetLastError();
   CertCloseStore(store, 0);
   if (!added) {
