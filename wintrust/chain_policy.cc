@@ -2,6 +2,11 @@
 
 #include <openssl/x509v3.h>
 
+#include <algorithm>
+#include <optional>
+
+#include "wintrust/chain_search.h"
+
 namespace wintrust {
 namespace {
 
@@ -60,6 +65,16 @@ int CollectFindings(int ok, X509_STORE_CTX* context) {
   return 1;
 }
 
+uint8_t UsageBit(RequiredUsage usage) {
+  return usage == RequiredUsage::kCodeSigning ? kUsageCodeSigning : kUsageTimeStamping;
+}
+
+int64_t NotBefore(X509* certificate) {
+  struct tm broken {};
+  if (ASN1_TIME_to_tm(X509_get0_notBefore(certificate), &broken) != 1) return 0;
+  return timegm(&broken);
+}
+
 bool AllowsUsage(X509* certificate, RequiredUsage usage) {
   if ((X509_get_extension_flags(certificate) & EXFLAG_XKUSAGE) == 0) return true;
   uint32_t wanted = usage == RequiredUsage::kCodeSigning ? XKU_CODE_SIGN : XKU_TIMESTAMP;
@@ -70,34 +85,23 @@ bool SelfIssued(X509* certificate) {
   return X509_NAME_cmp(X509_get_subject_name(certificate), X509_get_issuer_name(certificate)) == 0;
 }
 
-}  // namespace
-
-X509StorePtr LoadDefaultTrustStore() {
-  X509StorePtr store(X509_STORE_new());
-  if (!store) return nullptr;
-  // Missing default locations are not an error: the store is then empty and
-  // every chain ends at an untrusted root or is incomplete.
-  X509_STORE_set_default_paths(store.get());
-  return store;
-}
-
-ChainOutcome VerifyChain(X509* leaf, const std::vector<X509Ptr>& intermediates, X509_STORE* store, time_t when,
-                         RequiredUsage usage) {
+// Lets OpenSSL build and check the chain from `leaf` through `untrusted` to
+// an anchor of `store`, and judges what it found.
+ChainOutcome JudgeChain(X509* leaf, const std::vector<X509*>& untrusted, X509_STORE* store, TrustAnchors* anchors,
+                        time_t when, RequiredUsage usage) {
   ChainOutcome outcome;
-  X509StackPtr untrusted(sk_X509_new_null());
+  X509StackPtr bag(sk_X509_new_null());
   X509StoreCtxPtr context(X509_STORE_CTX_new());
-  if (!untrusted || !context) {
+  if (!bag || !context) {
     outcome.status = E_OUTOFMEMORY;
     return outcome;
   }
-  for (const X509Ptr& certificate : intermediates) {
-    if (!X509_up_ref(certificate.get())) continue;
-    if (!sk_X509_push(untrusted.get(), certificate.get())) {
-      X509_free(certificate.get());
-    }
+  for (X509* certificate : untrusted) {
+    if (!X509_up_ref(certificate)) continue;
+    if (!sk_X509_push(bag.get(), certificate)) X509_free(certificate);
   }
   unsigned findings = 0;
-  if (X509_STORE_CTX_init(context.get(), store, leaf, untrusted.get()) != 1) {
+  if (X509_STORE_CTX_init(context.get(), store, leaf, bag.get()) != 1) {
     outcome.status = E_OUTOFMEMORY;
     return outcome;
   }
@@ -127,6 +131,21 @@ ChainOutcome VerifyChain(X509* leaf, const std::vector<X509Ptr>& intermediates, 
     if (!isRoot && !AllowsUsage(certificate, usage)) wrongUsage = true;
   }
   outcome.rootTrusted = (findings & (kUntrustedRoot | kPartialChain)) == 0;
+  if (outcome.rootTrusted) {
+    if (const RootLimits* limits = anchors->LimitsOf(outcome.chain.back().get())) {
+      switch (JudgeRoot(*limits, UsageBit(usage), when, NotBefore(leaf))) {
+        case RootVerdict::kTrusted:
+          break;
+        case RootVerdict::kNotForUsage:
+          wrongUsage = true;
+          break;
+        case RootVerdict::kDisabled:
+          findings |= kUntrustedRoot;
+          outcome.rootTrusted = false;
+          break;
+      }
+    }
+  }
 
   // The order in which Windows' base chain policy reports a chain's errors.
   if (findings & kSignature) {
@@ -149,6 +168,53 @@ ChainOutcome VerifyChain(X509* leaf, const std::vector<X509Ptr>& intermediates, 
     outcome.status = CERT_E_CHAINING;
   }
   return outcome;
+}
+
+X509StorePtr StoreOf(const std::vector<X509*>& roots) {
+  X509StorePtr store(X509_STORE_new());
+  if (!store) return nullptr;
+  for (X509* root : roots) X509_STORE_add_cert(store.get(), root);
+  return store;
+}
+
+}  // namespace
+
+ChainOutcome VerifyChain(X509* leaf, const std::vector<X509Ptr>& intermediates, TrustAnchors* anchors, time_t when,
+                         RequiredUsage usage) {
+  std::optional<ChainOutcome> chosen;
+  size_t judged = 0;
+  ChainSearch search(intermediates, anchors);
+  search.ForEachPath(leaf, [&](const ChainSearch::Path& path) {
+    // OpenSSL is given exactly this path: its middle as the bag, its root
+    // as the only anchor.
+    X509StorePtr store = StoreOf({path.back()});
+    if (!store) return false;
+    std::vector<X509*> middle(path.begin() + 1, path.end() - 1);
+    ChainOutcome outcome = JudgeChain(leaf, middle, store.get(), anchors, when, usage);
+    bool passes = outcome.status == 0;
+    if (!chosen || passes) chosen = std::move(outcome);
+    return passes || ++judged == kMaxPathsJudged;
+  });
+  if (chosen) return std::move(*chosen);
+
+  // No path reaches an anchor: the chain as OpenSSL builds it from the whole
+  // bag, with every anchor that could issue one of its certificates, says
+  // what is wrong (an untrusted root, a missing issuer, a bad signature).
+  std::vector<X509*> bag;
+  std::vector<X509*> roots = anchors->WithSubject(X509_get_issuer_name(leaf));
+  for (const X509Ptr& certificate : intermediates) {
+    bag.push_back(certificate.get());
+    for (X509* root : anchors->WithSubject(X509_get_issuer_name(certificate.get()))) roots.push_back(root);
+  }
+  std::sort(roots.begin(), roots.end());
+  roots.erase(std::unique(roots.begin(), roots.end()), roots.end());
+  X509StorePtr store = StoreOf(roots);
+  if (!store) {
+    ChainOutcome outcome;
+    outcome.status = E_OUTOFMEMORY;
+    return outcome;
+  }
+  return JudgeChain(leaf, bag, store.get(), anchors, when, usage);
 }
 
 }  // namespace wintrust

@@ -1,19 +1,16 @@
 // Certificate chain verification with OpenSSL and the mapping of its findings
-// onto the statuses Windows' Authenticode policy gives. No revocation checking.
+// onto the statuses Windows' Authenticode policy gives, with the limits the
+// root program sets on its roots. No revocation checking.
 #pragma once
 
 #include <ctime>
 #include <vector>
 
 #include "wintrust/openssl_ptr.h"
+#include "wintrust/trust_anchors.h"
 #include "wintrust/wintrust.h"
 
 namespace wintrust {
-
-// The trust anchors: OpenSSL's defaults, that is the system store, or what
-// the SSL_CERT_FILE and SSL_CERT_DIR environment variables name instead.
-// Read anew for each verification. Null only when OpenSSL fails.
-X509StorePtr LoadDefaultTrustStore();
 
 enum class RequiredUsage { kCodeSigning, kTimeStamping };
 
@@ -27,11 +24,19 @@ struct ChainOutcome {
   bool rootTrusted = false;
 };
 
-// Builds and checks the chain from `leaf` through `intermediates` to an anchor
-// of `store`, with every certificate's validity judged at `when`. Each
+// At most this many complete paths to an anchor are judged; the first that
+// passes is the chain, otherwise the first one found.
+constexpr size_t kMaxPathsJudged = 8;
+
+// Builds and checks the chain from `leaf` through `intermediates` to one of
+// `anchors`, with every certificate's validity judged at `when`. Each
 // certificate below the root whose extended key usage extension is present
-// must list the usage; a certificate without the extension allows any.
-ChainOutcome VerifyChain(X509* leaf, const std::vector<X509Ptr>& intermediates, X509_STORE* store, time_t when,
+// must list the usage; a certificate without the extension allows any. A root
+// of the program must be enabled for the usage, not disabled at `when`, and
+// not have withdrawn the usage from certificates issued when the leaf was.
+// When no path reaches an anchor, the chain OpenSSL builds from the whole bag
+// is judged, to name what is wrong with it.
+ChainOutcome VerifyChain(X509* leaf, const std::vector<X509Ptr>& intermediates, TrustAnchors* anchors, time_t when,
                          RequiredUsage usage);
 
 }  // namespace wintrust

@@ -4,12 +4,16 @@
 set(WINTRUST_INTERNAL_SOURCES
   authenticode_digest.cc
   chain_policy.cc
+  chain_search.cc
   der_reader.cc
   file_source.cc
   pe_image.cc
+  root_index.cc
+  root_program.cc
   signed_data.cc
   signer_check.cc
   timestamp.cc
+  trust_anchors.cc
   trust_state.cc
   verifier.cc
 )

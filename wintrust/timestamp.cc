@@ -13,16 +13,16 @@ std::optional<time_t> Asn1TimeToEpoch(const ASN1_TIME* value) {
   return timegm(&broken);
 }
 
-bool TimeStampChainValid(X509* signerCertificate, const std::vector<X509Ptr>& certificates, X509_STORE* store,
+bool TimeStampChainValid(X509* signerCertificate, const std::vector<X509Ptr>& certificates, TrustAnchors* anchors,
                          time_t when) {
-  ChainOutcome chain = VerifyChain(signerCertificate, certificates, store, when, RequiredUsage::kTimeStamping);
+  ChainOutcome chain = VerifyChain(signerCertificate, certificates, anchors, when, RequiredUsage::kTimeStamping);
   return chain.status == 0;
 }
 
 // RFC 3161: a ContentInfo holding SignedData over a TSTInfo whose
 // messageImprint is the digest of the countersigned signature value.
 std::optional<time_t> CheckRfc3161(ByteView token, const SignerInfo& signer,
-                                   const std::vector<X509Ptr>& outerCertificates, X509_STORE* store) {
+                                   const std::vector<X509Ptr>& outerCertificates, TrustAnchors* anchors) {
   SignedData signedData;
   if (ParseSignedData(token, &signedData) != DerError::kNone || !SameBytes(signedData.contentType, oid::kTstInfo) ||
       signedData.signers.empty() || signedData.signedContent.empty()) {
@@ -56,7 +56,7 @@ std::optional<time_t> CheckRfc3161(ByteView token, const SignerInfo& signer,
   const SignerInfo& tokenSigner = signedData.signers.front();
   X509* authority = FindSignerCertificate(tokenSigner, certificates);
   if (authority == nullptr || VerifySigner(tokenSigner, authority, signedData.signedContent) != SignerCheck::kOk ||
-      !TimeStampChainValid(authority, certificates, store, *when)) {
+      !TimeStampChainValid(authority, certificates, anchors, *when)) {
     return std::nullopt;
   }
   return when;
@@ -65,7 +65,7 @@ std::optional<time_t> CheckRfc3161(ByteView token, const SignerInfo& signer,
 // PKCS#9 counterSignature: a SignerInfo over the countersigned signature
 // value, stating the time in its signingTime attribute.
 std::optional<time_t> CheckLegacy(ByteView element, const SignerInfo& signer, const std::vector<X509Ptr>& certificates,
-                                  X509_STORE* store) {
+                                  TrustAnchors* anchors) {
   SignerInfo counterSigner;
   if (ParseSignerInfo(element, &counterSigner) != DerError::kNone || counterSigner.authAttributes.empty()) {
     return std::nullopt;
@@ -79,7 +79,7 @@ std::optional<time_t> CheckLegacy(ByteView element, const SignerInfo& signer, co
   auto when = ReadAsn1Time(times[0]);
   X509* authority = FindSignerCertificate(counterSigner, certificates);
   if (!when || authority == nullptr || VerifySigner(counterSigner, authority, signer.signature) != SignerCheck::kOk ||
-      !TimeStampChainValid(authority, certificates, store, *when)) {
+      !TimeStampChainValid(authority, certificates, anchors, *when)) {
     return std::nullopt;
   }
   return when;
@@ -94,18 +94,18 @@ std::optional<time_t> ReadAsn1Time(ByteView element) {
 }
 
 std::optional<time_t> FindValidTimestamp(const SignerInfo& signer, const std::vector<X509Ptr>& certificates,
-                                         X509_STORE* store) {
+                                         TrustAnchors* anchors) {
   if (signer.unauthAttributes.empty()) return std::nullopt;
   // Each attempt may build a chain over all of the message's certificates,
   // so the number of attempts is bounded: otherwise a signature packed with
   // both countersignatures and certificates would cost their product.
   std::vector<ByteView> tokens = AttributeValues(signer.unauthAttributes, oid::kRfc3161CounterSign);
   for (size_t i = 0; i < tokens.size() && i < kMaxCountersignatureAttempts; ++i) {
-    if (auto when = CheckRfc3161(tokens[i], signer, certificates, store)) return when;
+    if (auto when = CheckRfc3161(tokens[i], signer, certificates, anchors)) return when;
   }
   std::vector<ByteView> legacy = AttributeValues(signer.unauthAttributes, oid::kCounterSignature);
   for (size_t i = 0; i < legacy.size() && i < kMaxCountersignatureAttempts; ++i) {
-    if (auto when = CheckLegacy(legacy[i], signer, certificates, store)) return when;
+    if (auto when = CheckLegacy(legacy[i], signer, certificates, anchors)) return when;
   }
   return std::nullopt;
 }

@@ -12,6 +12,7 @@
 
 #include "wintrust/openssl_ptr.h"
 #include "wintrust/signed_data.h"
+#include "wintrust/trust_anchors.h"
 
 namespace wintrust {
 
@@ -23,7 +24,7 @@ constexpr size_t kMaxCountersignatureAttempts = 8;
 // kMaxCountersignatureAttempts of each kind); nothing when none is valid.
 // `certificates` are those of the outer message.
 std::optional<time_t> FindValidTimestamp(const SignerInfo& signer, const std::vector<X509Ptr>& certificates,
-                                         X509_STORE* store);
+                                         TrustAnchors* anchors);
 
 // Reads a UTCTime or GeneralizedTime element as seconds since 1970 (UTC).
 std::optional<time_t> ReadAsn1Time(ByteView element);

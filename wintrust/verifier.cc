@@ -1,5 +1,8 @@
 #include "wintrust/verifier.h"
 
+#include <openssl/objects.h>
+#include <openssl/x509v3.h>
+
 #include <ctime>
 
 #include "wintrust/authenticode_digest.h"
@@ -45,9 +48,28 @@ HRESULT FromPeStatus(PeStatus status, HRESULT otherwise) {
   }
 }
 
+// A certificate with the lifetime-signing usage (1.3.6.1.4.1.311.10.3.13)
+// signs only for as long as it is valid: a timestamp does not extend it.
+bool HasLifetimeSigning(X509* certificate) {
+  ExtendedKeyUsagePtr usages(
+      static_cast<EXTENDED_KEY_USAGE*>(X509_get_ext_d2i(certificate, NID_ext_key_usage, nullptr, nullptr)));
+  if (!usages) return false;
+  static constexpr uint8_t kLifetimeSigning[] = {0x2B, 0x06, 0x01, 0x04, 0x01, 0x82, 0x37, 0x0A, 0x03, 0x0D};
+  for (int i = 0; i < sk_ASN1_OBJECT_num(usages.get()); ++i) {
+    const ASN1_OBJECT* usage = sk_ASN1_OBJECT_value(usages.get(), i);
+    if (SameBytes(ByteView(OBJ_get0_data(usage), OBJ_length(usage)), kLifetimeSigning)) return true;
+  }
+  return false;
+}
+
 }  // namespace
 
 HRESULT VerifySource(const ByteSource& file, TrustState* state) {
+  TrustAnchors anchors(RootIndex::Open(InstalledRootIndexPath()));
+  return VerifySource(file, &anchors, state);
+}
+
+HRESULT VerifySource(const ByteSource& file, TrustAnchors* anchors, TrustState* state) {
   PeImage image;
   PeStatus peStatus = ParsePeHeaders(file, &image);
   if (peStatus != PeStatus::kOk) {
@@ -108,10 +130,11 @@ HRESULT VerifySource(const ByteSource& file, TrustState* state) {
       return TRUST_E_BAD_DIGEST;
   }
 
-  X509StorePtr store = LoadDefaultTrustStore();
-  if (!store) return E_OUTOFMEMORY;
-  time_t when = FindValidTimestamp(signer, certificates, store.get()).value_or(now);
-  ChainOutcome chain = VerifyChain(signerCertificate, certificates, store.get(), when, RequiredUsage::kCodeSigning);
+  time_t when = now;
+  if (!HasLifetimeSigning(signerCertificate)) {
+    when = FindValidTimestamp(signer, certificates, anchors).value_or(now);
+  }
+  ChainOutcome chain = VerifyChain(signerCertificate, certificates, anchors, when, RequiredUsage::kCodeSigning);
   state->SetSigner(chain.chain, chain.rootTrusted, when);
   return chain.status;
 }

@@ -8,7 +8,9 @@
 //   4. the first signer's certificate is in the message and its messageDigest
 //      and signature check out            else TRUST_E_NO_SIGNER_CERT or
 //                                         TRUST_E_BAD_DIGEST
-//   5. its chain is valid, at the time of a valid timestamp or else now
+//   5. its chain is valid, at the time of a valid timestamp or else now (a
+//      lifetime-signing certificate always now), and ends at one of the
+//      program's roots or a root the user added
 //                                         else a chain status (chain_policy.h)
 // Files that cannot be opened give the Win32 error Windows' CreateFile would;
 // a read that fails or comes up short once the file is open (another process
@@ -17,6 +19,7 @@
 
 #include "wintrust/byte_view.h"
 #include "wintrust/file_source.h"
+#include "wintrust/trust_anchors.h"
 #include "wintrust/trust_state.h"
 #include "wintrust/wintrust.h"
 
@@ -32,8 +35,12 @@ constexpr HRESULT kErrorInvalidName = 123;
 // found in `state`.
 HRESULT VerifyFile(const char16_t* path, TrustState* state);
 
-// The same for bytes read through `file`.
+// The same for bytes read through `file`, with the program's roots from the
+// index installed beside the library.
 HRESULT VerifySource(const ByteSource& file, TrustState* state);
+
+// The same with the anchors given.
+HRESULT VerifySource(const ByteSource& file, TrustAnchors* anchors, TrustState* state);
 
 // The same for a file already in memory.
 HRESULT VerifyImage(ByteView file, TrustState* state);
