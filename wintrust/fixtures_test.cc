@@ -26,6 +26,11 @@ const std::map<std::string, std::string> kOsslsigncodeDisagrees = {
     {"files/pe64-second-certificate.exe",
      "osslsigncode requires the table to hold exactly one entry; Windows "
      "verifies the first PKCS#7 entry"},
+    {"files/pe64-impostor-intermediates.exe",
+     "OpenSSL's chain builder takes the first candidate issuer, an impostor whose signature fails; Windows tries "
+     "the next"},
+    {"files/pe64-lifetime-expired-timestamped.exe",
+     "osslsigncode lets the timestamp keep a lifetime-signing certificate valid; Windows does not"},
 };
 
 std::string DigestName(ByteView file) {

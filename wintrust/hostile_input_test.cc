@@ -16,6 +16,7 @@
 #include <cstdlib>
 #include <functional>
 
+#include "wintrust/chain_search.h"
 #include "wintrust/der_reader.h"
 #include "wintrust/file_source.h"
 #include "wintrust/pe_image.h"
@@ -348,27 +349,34 @@ TEST_F(HostileInputTest, ThousandsOfCertificatesStayCheap) {
 
   // Thousands of distinct impostors of each certificate, ahead of the real
   // ones: the same names, keys and key identifiers, another serial number, so
-  // the certificate authority's signature over them fails. The chain
-  // builder takes the first candidate issuer it meets, one of them, and
-  // reports the broken signature.
-  Bytes impostors = EditCertificates([&](std::vector<Bytes>* certificates) {
-    std::vector<Bytes> forged;
-    for (size_t i = 0; i < kCopies; ++i) {
-      Bytes copy = (*certificates)[i % certificates->size()];
-      // Certificate ::= SEQUENCE { tbsCertificate SEQUENCE { [0] version,
-      // serialNumber INTEGER, ... } ...}: change the serial's last bytes.
-      std::vector<Bytes> outer = Children(ContentOf(copy));
-      std::vector<Bytes> tbs = Children(ContentOf(outer[0]));
-      Bytes& serial = tbs[1];
-      EXPECT_EQ(serial[0], der::kInteger);
-      serial[serial.size() - 1] = static_cast<uint8_t>(i);
-      serial[serial.size() - 2] = static_cast<uint8_t>(i >> 8);
-      outer[0] = Der(der::kSequence, Concat(tbs));
-      forged.push_back(Der(der::kSequence, Concat(outer)));
-    }
-    certificates->insert(certificates->begin(), forged.begin(), forged.end());
-  });
-  EXPECT_EQ(VerifyBytes(WithBlob(impostors)), TRUST_E_CERT_SIGNATURE);
+  // the certificate authority's signature over them fails. Each is passed
+  // over after one signature check, and the real chain is found.
+  auto withImpostors = [&](size_t copies) {
+    return EditCertificates([&](std::vector<Bytes>* certificates) {
+      std::vector<Bytes> forged;
+      for (size_t i = 0; i < copies; ++i) {
+        Bytes copy = (*certificates)[i % certificates->size()];
+        // Certificate ::= SEQUENCE { tbsCertificate SEQUENCE { [0] version,
+        // serialNumber INTEGER, ... } ...}: change the serial's last bytes.
+        std::vector<Bytes> outer = Children(ContentOf(copy));
+        std::vector<Bytes> tbs = Children(ContentOf(outer[0]));
+        Bytes& serial = tbs[1];
+        EXPECT_EQ(serial[0], der::kInteger);
+        serial[serial.size() - 1] = static_cast<uint8_t>(i);
+        serial[serial.size() - 2] = static_cast<uint8_t>(i >> 8);
+        outer[0] = Der(der::kSequence, Concat(tbs));
+        Bytes impostor = Der(der::kSequence, Concat(outer));
+        // A serial that happens to be the original's makes no impostor.
+        if (impostor != copy) forged.push_back(impostor);
+      }
+      certificates->insert(certificates->begin(), forged.begin(), forged.end());
+    });
+  };
+  EXPECT_EQ(VerifyBytes(WithBlob(withImpostors(kCopies))), 0);
+  // Past the budget of signature checks (one per impostor of the
+  // intermediate) the search stops, and the chain OpenSSL builds from the
+  // whole bag, through the first impostor, is judged.
+  EXPECT_EQ(VerifyBytes(WithBlob(withImpostors(2 * (kMaxSignatureChecks + 100)))), TRUST_E_CERT_SIGNATURE);
 
   const auto elapsed = std::chrono::steady_clock::now() - start;
   EXPECT_LT(elapsed, std::chrono::seconds(30));

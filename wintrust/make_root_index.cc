@@ -9,8 +9,8 @@
 #include <iterator>
 #include <string>
 
-#include "wintrust/root_index.h"
-#include "wintrust/root_program.h"
+#include "wintrust/root_index_builder.h"
+#include "wintrust/trust_list.h"
 
 namespace {
 

@@ -28,6 +28,7 @@ namespace wintrust {
 namespace {
 
 using testing::RunCommand;
+using testing::ScopedEnvironment;
 using testing::ShellQuote;
 
 std::string Lower(std::string text) {
@@ -40,28 +41,6 @@ std::string FirstMatch(const std::string& text, const std::string& pattern) {
   if (!std::regex_search(text, match, std::regex(pattern))) return {};
   return match[1].str();
 }
-
-// Sets an environment variable for the life of the object.
-class ScopedEnvironment {
- public:
-  ScopedEnvironment(const char* name, const std::string& value) : name_(name) {
-    const char* old = std::getenv(name);
-    if (old != nullptr) old_ = old, hadOld_ = true;
-    setenv(name, value.c_str(), 1);
-  }
-  ~ScopedEnvironment() {
-    if (hadOld_) {
-      setenv(name_, old_.c_str(), 1);
-    } else {
-      unsetenv(name_);
-    }
-  }
-
- private:
-  const char* name_;
-  std::string old_;
-  bool hadOld_ = false;
-};
 
 TEST(RealWorld, DebianShimSignedByMicrosoft) {
   const char* shared = std::getenv("SIGREPORT_SHARED_DIR");

@@ -6,27 +6,19 @@
 
 #include <algorithm>
 #include <cstring>
-#include <map>
 
 namespace wintrust {
 namespace {
 
-constexpr char kMagic[8] = {'S', 'G', 'R', 'R', 'O', 'O', 'T', 'S'};
-constexpr uint32_t kFormat = 1;
-constexpr size_t kHeaderSize = 16;
-constexpr size_t kEntrySize = 56;
+using root_index::kEntrySize;
+using root_index::kFormat;
+using root_index::kHeaderSize;
+using root_index::kMagic;
+
 // Far above the program's few hundred roots; bounds what a damaged index
 // can make the reader allocate.
 constexpr uint32_t kMaxEntries = 100000;
 constexpr uint64_t kMaxIndexSize = 64ull << 20;
-
-void PutLe32(Bytes* out, uint32_t value) {
-  for (int i = 0; i < 4; ++i) out->push_back(static_cast<uint8_t>(value >> (8 * i)));
-}
-
-void PutLe64(Bytes* out, int64_t value) {
-  for (int i = 0; i < 8; ++i) out->push_back(static_cast<uint8_t>(static_cast<uint64_t>(value) >> (8 * i)));
-}
 
 std::optional<int64_t> ReadLe64(ByteView bytes, uint64_t offset) {
   auto low = ReadLe32(bytes, offset);
@@ -35,96 +27,11 @@ std::optional<int64_t> ReadLe64(ByteView bytes, uint64_t offset) {
   return static_cast<int64_t>((uint64_t{*high} << 32) | *low);
 }
 
-void PutUsages(Bytes* out, const UsageList& usages) {
-  out->push_back(usages.present ? 1 : 0);
-  out->push_back(usages.usages);
-}
-
 UsageList ReadUsages(ByteView bytes, uint64_t offset) {
   return UsageList{.present = bytes[offset] != 0, .usages = bytes[offset + 1]};
 }
 
-std::array<uint8_t, 20> Thumbprint(X509* certificate) {
-  std::array<uint8_t, 20> thumbprint{};
-  unsigned int length = 0;
-  X509_digest(certificate, EVP_sha1(), thumbprint.data(), &length);
-  return thumbprint;
-}
-
-std::string Hex(ByteView bytes) {
-  static const char kDigits[] = "0123456789abcdef";
-  std::string text;
-  for (uint8_t byte : bytes) {
-    text += kDigits[byte >> 4];
-    text += kDigits[byte & 15];
-  }
-  return text;
-}
-
 }  // namespace
-
-std::optional<Bytes> BuildRootIndex(const std::vector<ListedRoot>& listed, const std::vector<X509Ptr>& certificates,
-                                    std::string* error) {
-  std::map<std::array<uint8_t, 20>, const RootLimits*> limits;
-  for (const ListedRoot& root : listed) limits[root.thumbprint] = &root.limits;
-
-  struct Pending {
-    uint32_t nameHash;
-    std::array<uint8_t, 20> thumbprint;
-    const RootLimits* limits;
-    Bytes der;
-  };
-  std::vector<Pending> pending;
-  for (const X509Ptr& certificate : certificates) {
-    std::array<uint8_t, 20> thumbprint = Thumbprint(certificate.get());
-    auto found = limits.find(thumbprint);
-    if (found == limits.end()) {
-      *error = "certificate " + Hex(thumbprint) + " is not in the trust list";
-      return std::nullopt;
-    }
-    int ok = 0;
-    auto nameHash =
-        static_cast<uint32_t>(X509_NAME_hash_ex(X509_get_subject_name(certificate.get()), nullptr, nullptr, &ok));
-    unsigned char* der = nullptr;
-    int length = i2d_X509(certificate.get(), &der);
-    if (!ok || length <= 0) {
-      OPENSSL_free(der);
-      *error = "certificate " + Hex(thumbprint) + " cannot be encoded";
-      return std::nullopt;
-    }
-    pending.push_back({nameHash, thumbprint, found->second, Bytes(der, der + length)});
-    OPENSSL_free(der);
-    limits.erase(found);
-  }
-  if (!limits.empty()) {
-    *error = "the trust list names " + Hex(limits.begin()->first) + ", which is not among the certificates";
-    return std::nullopt;
-  }
-  std::sort(pending.begin(), pending.end(), [](const Pending& a, const Pending& b) {
-    return std::tie(a.nameHash, a.thumbprint) < std::tie(b.nameHash, b.thumbprint);
-  });
-
-  Bytes out(kMagic, kMagic + sizeof kMagic);
-  PutLe32(&out, kFormat);
-  PutLe32(&out, static_cast<uint32_t>(pending.size()));
-  uint64_t derOffset = kHeaderSize + kEntrySize * pending.size();
-  for (const Pending& root : pending) {
-    PutLe32(&out, root.nameHash);
-    PutLe32(&out, static_cast<uint32_t>(derOffset));
-    PutLe32(&out, static_cast<uint32_t>(root.der.size()));
-    out.insert(out.end(), root.thumbprint.begin(), root.thumbprint.end());
-    PutLe64(&out, root.limits->disabledFrom);
-    PutLe64(&out, root.limits->notBefore);
-    PutUsages(&out, root.limits->enabled);
-    PutUsages(&out, root.limits->disallowed);
-    PutUsages(&out, root.limits->notBeforeUsages);
-    out.push_back(0);
-    out.push_back(0);
-    derOffset += root.der.size();
-  }
-  for (const Pending& root : pending) out.insert(out.end(), root.der.begin(), root.der.end());
-  return out;
-}
 
 std::optional<RootIndex> RootIndex::Open(const std::string& path) {
   int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);

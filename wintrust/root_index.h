@@ -21,16 +21,17 @@
 #include <vector>
 
 #include "wintrust/byte_view.h"
-#include "wintrust/openssl_ptr.h"
-#include "wintrust/root_program.h"
+#include "wintrust/root_limits.h"
 
 namespace wintrust {
 
-// The index of `certificates`, each of which the list must name and which
-// must hold every root the list names. Nothing, with the reason in `error`,
-// when they do not match.
-std::optional<Bytes> BuildRootIndex(const std::vector<ListedRoot>& listed, const std::vector<X509Ptr>& certificates,
-                                    std::string* error);
+// The layout's constants, shared with its writer (root_index_builder.h).
+namespace root_index {
+constexpr char kMagic[8] = {'S', 'G', 'R', 'R', 'O', 'O', 'T', 'S'};
+constexpr uint32_t kFormat = 1;
+constexpr size_t kHeaderSize = 16;
+constexpr size_t kEntrySize = 56;
+}  // namespace root_index
 
 class RootIndex {
  public:

@@ -9,7 +9,7 @@ set(WINTRUST_INTERNAL_SOURCES
   file_source.cc
   pe_image.cc
   root_index.cc
-  root_program.cc
+  root_limits.cc
   signed_data.cc
   signer_check.cc
   timestamp.cc
@@ -18,3 +18,6 @@ set(WINTRUST_INTERNAL_SOURCES
   verifier.cc
 )
 set(WINTRUST_EXPORT_SOURCES wintrust_exports.cc)
+# What reads the root program's trust list and writes the index of its roots:
+# the build tool and the tests, never the library.
+set(WINTRUST_ROOT_LIST_SOURCES trust_list.cc root_index_builder.cc)

@@ -20,11 +20,11 @@ std::string FixtureDir() {
   return dir == nullptr ? std::string() : std::string(dir);
 }
 
-std::vector<FixtureEntry> LoadManifest() {
+std::vector<FixtureEntry> LoadManifest(const std::string& name) {
   std::vector<FixtureEntry> entries;
   std::string dir = FixtureDir();
   if (dir.empty()) return entries;
-  std::ifstream in(dir + "/manifest.tsv");
+  std::ifstream in(dir + "/" + name);
   std::string line;
   while (std::getline(in, line)) {
     std::istringstream fields(line);
@@ -119,6 +119,22 @@ std::string ShellQuote(const std::string& text) {
     }
   }
   return out + "'";
+}
+
+ScopedEnvironment::ScopedEnvironment(const char* name, const std::string& value) : name_(name) {
+  if (const char* old = std::getenv(name)) {
+    old_ = old;
+    hadOld_ = true;
+  }
+  setenv(name, value.c_str(), 1);
+}
+
+ScopedEnvironment::~ScopedEnvironment() {
+  if (hadOld_) {
+    setenv(name_, old_.c_str(), 1);
+  } else {
+    unsetenv(name_);
+  }
 }
 
 const ExportedApi& Api() {

@@ -23,8 +23,9 @@ struct FixtureEntry {
   std::string signer;   // signer certificate, or "-"
 };
 
-// The fixtures of manifest.tsv; empty when there is none.
-std::vector<FixtureEntry> LoadManifest();
+// The fixtures of `name` (manifest.tsv, or root-program.tsv: those whose
+// status holds under the test trust list's roots); empty when there is none.
+std::vector<FixtureEntry> LoadManifest(const std::string& name = "manifest.tsv");
 
 Bytes ReadWholeFile(const std::string& path);
 void WriteWholeFile(const std::string& path, ByteView bytes);
@@ -41,6 +42,20 @@ int RunCommand(const std::string& command, std::string* output);
 
 // Quotes a path for the shell.
 std::string ShellQuote(const std::string& text);
+
+// Sets an environment variable for the life of the object, then restores it.
+class ScopedEnvironment {
+ public:
+  ScopedEnvironment(const char* name, const std::string& value);
+  ~ScopedEnvironment();
+  ScopedEnvironment(const ScopedEnvironment&) = delete;
+  ScopedEnvironment& operator=(const ScopedEnvironment&) = delete;
+
+ private:
+  const char* name_;
+  std::string old_;
+  bool hadOld_ = false;
+};
 
 // The four functions resolved from the built libwintrust.so by name.
 struct ExportedApi {

@@ -18,6 +18,8 @@ BUILD_DIR = os.environ.get("SIGREPORT_BUILD_DIR", "")
 WINDOWS = os.environ.get("SIGREPORT_PLATFORM") == "windows"
 LIBRARY_DIR = "lib/sigreport"
 LIBRARY_NAME = "libwintrust.so"
+# The index of the program's roots, which the library reads beside itself.
+ROOT_INDEX_NAME = "root-program.idx"
 TIMESTAMP = re.compile(rb"^\d{4}/\d\d/\d\d \d\d:\d\d:\d\d GMT$")
 MASKED_TIMESTAMP = "YYYY/MM/DD hh:mm:ss GMT"
 TRUST_FUNCTIONS = ("WinVerifyTrustEx", "WTHelperProvDataFromStateData",
@@ -73,7 +75,8 @@ def run_and_read_report(command, report_path, **options):
 
 
 class LinuxInstallation:
-    """bin/sigreport and lib/sigreport/libwintrust.so copied from the build."""
+    """bin/sigreport and lib/sigreport/libwintrust.so with its index of roots,
+    copied from the build."""
 
     def __init__(self, root, build_dir=None):
         build_dir = build_dir or BUILD_DIR
@@ -88,6 +91,7 @@ class LinuxInstallation:
         if os.path.exists(built_library):
             os.makedirs(self.library_dir)
             shutil.copy2(built_library, self.library)
+            shutil.copy2(os.path.join(build_dir, LIBRARY_DIR, ROOT_INDEX_NAME), self.library_dir)
         self.report_path = os.path.join(self.bin_dir, "result.txt")
 
     @staticmethod

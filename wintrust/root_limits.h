@@ -1,16 +1,8 @@
-// The certificate trust list of Microsoft's Trusted Root Program (the
-// authroot.stl Windows downloads): which roots it names, by SHA-1
-// thumbprint, and the limits Windows applies to each. Read at build time,
-// when the roots' index is made (root_index.h); the library itself reads the
-// index, never the list.
+// The limits the root program sets on each of its roots, and whether a root
+// with such limits anchors a chain.
 #pragma once
 
-#include <array>
 #include <cstdint>
-#include <optional>
-#include <vector>
-
-#include "wintrust/byte_view.h"
 
 namespace wintrust {
 
@@ -40,11 +32,6 @@ struct RootLimits {
   UsageList notBeforeUsages;      // ...these usages; absent: every usage
 };
 
-struct ListedRoot {
-  std::array<uint8_t, 20> thumbprint{};  // SHA-1 of the certificate's DER
-  RootLimits limits;
-};
-
 enum class RootVerdict {
   kTrusted,
   kNotForUsage,  // the root does not anchor chains for this usage
@@ -55,11 +42,5 @@ enum class RootVerdict {
 // verified at `when`, whose end certificate was issued (its notBefore) at
 // `issued`; both in seconds since 1970.
 RootVerdict JudgeRoot(const RootLimits& limits, uint8_t usage, int64_t when, int64_t issued);
-
-// Reads the roots and their limits from a certificate trust list: a
-// ContentInfo holding SignedData whose content (1.3.6.1.4.1.311.10.1) is the
-// list, encapsulated directly or inside an OCTET STRING. The signature is
-// not checked here. Nothing when the bytes are not such a list.
-std::optional<std::vector<ListedRoot>> ReadTrustList(ByteView signedList);
 
 }  // namespace wintrust
