@@ -9,6 +9,7 @@ packages=(
   g++-mingw-w64-x86-64 gcc-mingw-w64-i686 binutils-mingw-w64-x86-64
   wine wine64
   valgrind clang libclang-rt-14-dev clang-format
+  npm
 )
 
 missing=()

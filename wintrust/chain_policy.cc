@@ -55,8 +55,17 @@ unsigned Classify(int error) {
   }
 }
 
+// A root is trusted as a root whatever its extensions say: roots from before
+// the basic constraints extension (or with its withdrawn early form) are no
+// CA to OpenSSL, but Windows' chain engine does not hold a root to them.
+bool RootWithoutCaConstraint(X509_STORE_CTX* context) {
+  X509* certificate = X509_STORE_CTX_get_current_cert(context);
+  return X509_STORE_CTX_get_error(context) == X509_V_ERR_INVALID_CA && certificate != nullptr &&
+         X509_NAME_cmp(X509_get_subject_name(certificate), X509_get_issuer_name(certificate)) == 0;
+}
+
 int CollectFindings(int ok, X509_STORE_CTX* context) {
-  if (!ok) {
+  if (!ok && !RootWithoutCaConstraint(context)) {
     auto* findings = static_cast<unsigned*>(X509_STORE_CTX_get_app_data(context));
     *findings |= Classify(X509_STORE_CTX_get_error(context));
   }

