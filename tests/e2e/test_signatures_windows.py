@@ -26,6 +26,7 @@ WINE_DIFFERENCES = {
     "pe64-expired-late-legacy-timestamp.exe": (0, "no chain policy for SHA-256-signed certificates"),
     "pe64-serverauth.exe": (0, "no chain policy for SHA-256-signed certificates"),
     "pe64-bad-cert-signature.exe": (0, "no chain policy for SHA-256-signed certificates"),
+    "pe64-lifetime-expired-timestamped.exe": (0, "no chain policy for SHA-256-signed certificates"),
     "pe64-untrusted-nested-valid.exe": (0, "no chain policy for SHA-256-signed certificates"),
     "pe64-sha1-expired-timestamped.exe": (0x800B0101, "Wine ignores RFC 3161 timestamps"),
     "pe64-tampered-signature.exe": (0x80096004, "Wine reports a bad signer signature as a certificate signature"),
