@@ -6,12 +6,16 @@ alternating the two sides so both see the same machine:
    `osslsigncode verify -CAfile root.pem` on the same file;
 2. a whole `sigreport` run on that file against `sha1sum` followed by
    `osslsigncode verify`;
-3. a whole `sigreport` run on a 1 GiB file against `sha1sum` on it.
+3. a whole `sigreport` run on a 1 GiB file against `sha1sum` on it;
+4. with --baseline, a whole `sigreport` run on a small signed file (17 KB)
+   against the same run by another build, an earlier version: what loading
+   the trust anchors and the rest of a run cost now, against then.
 
 A benchmark, not a test: it prints the medians and their ratios, and exits 1
-when a ratio is above 1.
+when a ratio is above 1 (above 1.2 for the comparison with the baseline).
 
 Usage: check_speed.py BUILD_DIR FIXTURE_DIR [--runs N] [--size MIB]
+                      [--baseline OTHER_BUILD_DIR]
 
 BUILD_DIR is a Linux build tree (a Release build measures what users get);
 its wintrust_leakcheck program verifies named files through libwintrust.so
@@ -54,9 +58,9 @@ def alternate(runs, first, second):
     return statistics.median(times[0]), statistics.median(times[1])
 
 
-def report(label, ours, theirs):
-    print(f"{label}: {ours:.3f} s against {theirs:.3f} s, ratio {ours / theirs:.3f}")
-    return ours <= theirs
+def report(label, ours, theirs, limit=1.0):
+    print(f"{label}: {ours:.4f} s against {theirs:.4f} s, ratio {ours / theirs:.3f} (at most {limit})")
+    return ours <= theirs * limit
 
 
 def main():
@@ -65,6 +69,7 @@ def main():
     parser.add_argument("fixtures")
     parser.add_argument("--runs", type=int, default=5)
     parser.add_argument("--size", type=int, default=256, help="overlay size in MiB")
+    parser.add_argument("--baseline", help="another Linux build tree to compare whole runs on a small file with")
     args = parser.parse_args()
 
     bench = os.path.join(args.fixtures, "bench")
@@ -108,7 +113,13 @@ def main():
                 out.write(block)
 
         print(f"{args.runs} runs each; {args.size} MiB signed PE32+ (SHA-256 image digest), 1 GiB file")
-        fine = report("verification: libwintrust.so / osslsigncode verify",
+        fine = True
+        if args.baseline:
+            small = os.path.join(args.fixtures, "files", "pe64-rsa-sha256.exe")
+            baseline = os.path.join(args.baseline, "bin", "sigreport")
+            ours, theirs = alternate(args.runs, [([sigreport, small], env)], [([baseline, small], env)])
+            fine &= report("small signed PE: sigreport / baseline sigreport", ours, theirs, 1.2)
+        fine &= report("verification: libwintrust.so / osslsigncode verify",
                       *alternate(args.runs, [([leakcheck, "-f", signed], env)], [osslsigncode]))
         fine &= report("signed PE: sigreport / (sha1sum + osslsigncode verify)",
                        *alternate(args.runs, [([sigreport, signed], env)],
