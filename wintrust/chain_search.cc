@@ -70,15 +70,23 @@ bool ChainSearch::Signs(X509* issuer, X509* child) {
   return signs;
 }
 
-bool ChainSearch::Extend(Path* path, const std::function<bool(const Path&)>& visit) {
+bool ChainSearch::Extend(Path* path, bool chosen, const std::function<bool(const Path&)>& visit) {
   X509* child = path->back();
   if (!expanded_.insert(child).second || path->size() >= kMaxPathLength) return false;
-  for (const Candidate& candidate : Candidates(child)) {
+  std::vector<Candidate> candidates = Candidates(child);
+  chosen = chosen || candidates.size() > 1;
+  for (const Candidate& candidate : candidates) {
     bool onPath = std::any_of(path->begin(), path->end(),
                               [&](X509* member) { return X509_cmp(member, candidate.certificate) == 0; });
-    if (onPath || !Signs(candidate.certificate, child)) continue;
+    if (onPath) continue;
+    // Until a choice between candidates has been made, a lone candidate
+    // needs no check here: OpenSSL checks every signature of the path it is
+    // given, and a bad one gets the same status as the chain built from the
+    // whole bag would. After a choice, every step is checked, so a wrong
+    // choice is undone here instead of costing a judged path.
+    if (chosen && !Signs(candidate.certificate, child)) continue;
     path->push_back(candidate.certificate);
-    bool stop = candidate.anchor && SelfIssued(candidate.certificate) ? visit(*path) : Extend(path, visit);
+    bool stop = candidate.anchor && SelfIssued(candidate.certificate) ? visit(*path) : Extend(path, chosen, visit);
     path->pop_back();
     if (stop) return true;
   }
@@ -87,7 +95,7 @@ bool ChainSearch::Extend(Path* path, const std::function<bool(const Path&)>& vis
 
 void ChainSearch::ForEachPath(X509* leaf, const std::function<bool(const Path&)>& visit) {
   Path path{leaf};
-  Extend(&path, visit);
+  Extend(&path, false, visit);
 }
 
 }  // namespace wintrust

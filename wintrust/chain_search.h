@@ -32,8 +32,9 @@ class ChainSearch {
   // `bag` (the message's certificates) and `anchors` must outlive the search.
   ChainSearch(const std::vector<X509Ptr>& bag, TrustAnchors* anchors);
 
-  // A path from the leaf to a self-issued anchor, the leaf first, every
-  // signature along it verified.
+  // A path from the leaf to a self-issued anchor, the leaf first. From the
+  // first certificate with several candidate issuers up, every signature
+  // along it verified; below that, OpenSSL checks them.
   using Path = std::vector<X509*>;
 
   // Calls `visit` with each path from `leaf`, depth first, the candidates
@@ -49,8 +50,10 @@ class ChainSearch {
   };
   std::vector<Candidate> Candidates(X509* child);
   bool Signs(X509* issuer, X509* child);
-  // True when the search is to stop.
-  bool Extend(Path* path, const std::function<bool(const Path&)>& visit);
+  // Extends `path` by each candidate issuer of its last certificate; `chosen`
+  // when a choice between candidates was made below it. True when the
+  // search is to stop.
+  bool Extend(Path* path, bool chosen, const std::function<bool(const Path&)>& visit);
 
   TrustAnchors* anchors_;
   // The bag without copies, in its order, and its positions by the hash of

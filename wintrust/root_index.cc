@@ -1,9 +1,5 @@
 #include "wintrust/root_index.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cstring>
 
@@ -18,7 +14,6 @@ using root_index::kMagic;
 // Far above the program's few hundred roots; bounds what a damaged index
 // can make the reader allocate.
 constexpr uint32_t kMaxEntries = 100000;
-constexpr uint64_t kMaxIndexSize = 64ull << 20;
 
 std::optional<int64_t> ReadLe64(ByteView bytes, uint64_t offset) {
   auto low = ReadLe32(bytes, offset);
@@ -34,44 +29,39 @@ UsageList ReadUsages(ByteView bytes, uint64_t offset) {
 }  // namespace
 
 std::optional<RootIndex> RootIndex::Open(const std::string& path) {
-  int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return std::nullopt;
-  Bytes bytes;
-  struct stat info;
-  if (fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && static_cast<uint64_t>(info.st_size) <= kMaxIndexSize) {
-    bytes.resize(static_cast<size_t>(info.st_size));
-    size_t done = 0;
-    while (done < bytes.size()) {
-      ssize_t got = pread(fd, bytes.data() + done, bytes.size() - done, static_cast<off_t>(done));
-      if (got <= 0) break;
-      done += static_cast<size_t>(got);
-    }
-    if (done != bytes.size()) bytes.clear();
-  }
-  close(fd);
-  return FromBytes(std::move(bytes));
+  FileOpenError error;
+  RootIndex index;
+  index.source_ = FileSource::Open(path, &error);
+  if (!index.source_) return std::nullopt;
+  return ReadTable(std::move(index));
 }
 
 std::optional<RootIndex> RootIndex::FromBytes(Bytes bytes) {
   RootIndex index;
   index.bytes_ = std::move(bytes);
-  ByteView view(index.bytes_);
-  if (view.size() < kHeaderSize || std::memcmp(view.data(), kMagic, sizeof kMagic) != 0 ||
-      ReadLe32(view, 8) != kFormat) {
+  index.source_ = std::make_unique<MemorySource>(index.bytes_);
+  return ReadTable(std::move(index));
+}
+
+std::optional<RootIndex> RootIndex::ReadTable(RootIndex index) {
+  const ByteSource& source = *index.source_;
+  uint8_t header[kHeaderSize];
+  if (!source.Read(0, header) || std::memcmp(header, kMagic, sizeof kMagic) != 0 || ReadLe32(header, 8) != kFormat) {
     return std::nullopt;
   }
-  uint32_t count = *ReadLe32(view, 12);
-  if (count > kMaxEntries || !RangeInside(view.size(), kHeaderSize, uint64_t{count} * kEntrySize)) {
-    return std::nullopt;
-  }
+  uint32_t count = *ReadLe32(header, 12);
+  if (count > kMaxEntries) return std::nullopt;
+  Bytes table(uint64_t{count} * kEntrySize);
+  if (!source.Read(kHeaderSize, table)) return std::nullopt;
+  ByteView view(table);
   index.entries_.reserve(count);
   for (uint32_t i = 0; i < count; ++i) {
-    uint64_t at = kHeaderSize + uint64_t{i} * kEntrySize;
+    uint64_t at = uint64_t{i} * kEntrySize;
     Entry entry;
     entry.nameHash = *ReadLe32(view, at);
-    std::optional<ByteView> der = SubView(view, *ReadLe32(view, at + 4), *ReadLe32(view, at + 8));
-    if (!der) return std::nullopt;
-    entry.der = *der;
+    entry.derOffset = *ReadLe32(view, at + 4);
+    entry.derLength = *ReadLe32(view, at + 8);
+    if (entry.derLength == 0 || !RangeInside(source.size(), entry.derOffset, entry.derLength)) return std::nullopt;
     std::copy_n(view.begin() + static_cast<ptrdiff_t>(at + 12), 20, entry.thumbprint.begin());
     entry.limits.disabledFrom = *ReadLe64(view, at + 32);
     entry.limits.notBefore = *ReadLe64(view, at + 40);
@@ -82,6 +72,12 @@ std::optional<RootIndex> RootIndex::FromBytes(Bytes bytes) {
     index.entries_.push_back(entry);
   }
   return index;
+}
+
+Bytes RootIndex::Der(const Entry& entry) const {
+  Bytes der(entry.derLength);
+  if (!source_->Read(entry.derOffset, der)) der.clear();
+  return der;
 }
 
 std::span<const RootIndex::Entry> RootIndex::WithNameHash(uint32_t nameHash) const {

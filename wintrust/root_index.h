@@ -15,12 +15,14 @@
 #pragma once
 
 #include <array>
+#include <memory>
 #include <optional>
 #include <span>
 #include <string>
 #include <vector>
 
 #include "wintrust/byte_view.h"
+#include "wintrust/file_source.h"
 #include "wintrust/root_limits.h"
 
 namespace wintrust {
@@ -37,7 +39,8 @@ class RootIndex {
  public:
   struct Entry {
     uint32_t nameHash = 0;
-    ByteView der;
+    uint64_t derOffset = 0;  // inside the index, checked when it was opened
+    uint32_t derLength = 0;
     std::array<uint8_t, 20> thumbprint{};
     RootLimits limits;
   };
@@ -45,11 +48,9 @@ class RootIndex {
   RootIndex() = default;
   RootIndex(RootIndex&&) = default;
   RootIndex& operator=(RootIndex&&) = default;
-  // The entries are views of the index's own bytes.
-  RootIndex(const RootIndex&) = delete;
-  RootIndex& operator=(const RootIndex&) = delete;
 
-  // Reads the index file at `path`; nothing when it is missing or malformed.
+  // Opens the index file at `path` and reads its table; the certificates
+  // are read when asked for. Nothing when it is missing or malformed.
   static std::optional<RootIndex> Open(const std::string& path);
   // Reads an index already in memory.
   static std::optional<RootIndex> FromBytes(Bytes bytes);
@@ -57,10 +58,16 @@ class RootIndex {
   // The entries whose subject name hashes to `nameHash`.
   std::span<const Entry> WithNameHash(uint32_t nameHash) const;
 
+  // The DER of `entry`'s certificate, read now; empty when the read fails.
+  Bytes Der(const Entry& entry) const;
+
   size_t size() const { return entries_.size(); }
 
  private:
-  Bytes bytes_;
+  static std::optional<RootIndex> ReadTable(RootIndex index);
+
+  Bytes bytes_;  // an index given in memory, which source_ reads
+  std::unique_ptr<ByteSource> source_;
   std::vector<Entry> entries_;
 };
 

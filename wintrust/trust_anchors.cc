@@ -47,8 +47,9 @@ std::vector<X509*> TrustAnchors::WithSubject(const X509_NAME* name) {
   if (added) {
     if (index_) {
       for (const RootIndex::Entry& entry : index_->WithNameHash(hash)) {
-        const unsigned char* cursor = entry.der.data();
-        X509Ptr root(d2i_X509(nullptr, &cursor, static_cast<long>(entry.der.size())));
+        Bytes der = index_->Der(entry);
+        const unsigned char* cursor = der.data();
+        X509Ptr root(d2i_X509(nullptr, &cursor, static_cast<long>(der.size())));
         if (root) roots.push_back(std::move(root));
       }
     }
