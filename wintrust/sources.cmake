@@ -3,6 +3,7 @@
 # which compiles them again with its own instrumentation.
 set(WINTRUST_INTERNAL_SOURCES
   authenticode_digest.cc
+  compound_file.cc
   chain_policy.cc
   der_reader.cc
   file_source.cc
