@@ -7,8 +7,11 @@ set(WINTRUST_INTERNAL_SOURCES
   der_reader.cc
   file_source.cc
   pe_image.cc
+  pe_subject.cc
   signed_data.cc
   signer_check.cc
+  subject.cc
+  subject_registry.cc
   timestamp.cc
   trust_state.cc
   verifier.cc
