@@ -3,6 +3,7 @@
 # which compiles them again with its own instrumentation.
 set(WINTRUST_INTERNAL_SOURCES
   authenticode_digest.cc
+  cabinet.cc
   chain_policy.cc
   der_reader.cc
   file_source.cc
@@ -11,6 +12,7 @@ set(WINTRUST_INTERNAL_SOURCES
   signed_data.cc
   signer_check.cc
   subject.cc
+  subject_digest.cc
   subject_registry.cc
   timestamp.cc
   trust_state.cc

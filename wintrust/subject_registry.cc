@@ -1,5 +1,6 @@
 // The subjects built into the library, one row per format. A format without
 // a row is not verified: TRUST_E_SUBJECT_FORM_UNKNOWN.
+#include "wintrust/cabinet.h"
 #include "wintrust/pe_subject.h"
 #include "wintrust/subject.h"
 
@@ -13,6 +14,7 @@ struct SubjectRow {
 
 constexpr SubjectRow kSubjectOpeners[] = {
     {SubjectFormat::kPeImage, OpenPeSubject},
+    {SubjectFormat::kCabinet, OpenCabinetSubject},
 };
 
 }  // namespace
