@@ -9,6 +9,8 @@ set(WINTRUST_INTERNAL_SOURCES
   file_source.cc
   pe_image.cc
   pe_subject.cc
+  powershell_script.cc
+  script_text.cc
   signed_data.cc
   signer_check.cc
   subject.cc

@@ -2,6 +2,7 @@
 // a row is not verified: TRUST_E_SUBJECT_FORM_UNKNOWN.
 #include "wintrust/cabinet.h"
 #include "wintrust/pe_subject.h"
+#include "wintrust/powershell_script.h"
 #include "wintrust/subject.h"
 
 namespace wintrust {
@@ -15,6 +16,7 @@ struct SubjectRow {
 constexpr SubjectRow kSubjectOpeners[] = {
     {SubjectFormat::kPeImage, OpenPeSubject},
     {SubjectFormat::kCabinet, OpenCabinetSubject},
+    {SubjectFormat::kPowerShellScript, OpenPowerShellSubject},
 };
 
 }  // namespace
