@@ -464,7 +464,7 @@ TEST_F(HostileInputTest, EveryReadThatComesUpShortIsAReadFault) {
     WINTRUST_DATA request{};
     TrustState state(&request, action);
     FailingSource source(signed_, failAt);
-    HRESULT status = VerifySource(source, &state);
+    HRESULT status = VerifySource(source, "", &state);
     if (source.reads() <= failAt) {
       EXPECT_EQ(status, 0) << "no read failed";
       break;
@@ -488,7 +488,7 @@ TEST_F(HostileInputTest, FileTruncatedAfterOpeningIsAReadFault) {
     GUID action = WINTRUST_ACTION_GENERIC_VERIFY_V2;
     WINTRUST_DATA request{};
     TrustState state(&request, action);
-    EXPECT_EQ(VerifySource(*file, &state), kErrorReadFault) << "cut to " << keep;
+    EXPECT_EQ(VerifySource(*file, "", &state), kErrorReadFault) << "cut to " << keep;
   }
 }
 
