@@ -8,6 +8,7 @@ set(WINTRUST_INTERNAL_SOURCES
   chain_policy.cc
   der_reader.cc
   file_source.cc
+  msi_subject.cc
   pe_image.cc
   pe_subject.cc
   powershell_script.cc
