@@ -4,8 +4,9 @@
 Usage: make_seeds.py FIXTURE_DIR OUTDIR
 
 FIXTURE_DIR is a directory made by tests/fixtures/make_fixtures.py; the
-files its manifest.tsv lists seed the PE and whole-verification targets, and
-the PKCS#7 blobs inside them seed the PKCS#7 reader. Small hand-made seeds are
+files its manifest.tsv lists seed the PE and whole-verification targets, its
+MSI packages the compound-file reader, and the PKCS#7 blobs inside them seed
+the PKCS#7 reader. Small hand-made seeds are
 added for every target. OUTDIR is rebuilt:
 
   OUTDIR/<target>/              seeds, one file each
@@ -24,7 +25,7 @@ import sys
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests", "fixtures"))
 import make_fixtures  # noqa: E402  (the DER helpers the fixtures are built with)
 
-TARGETS = ["fuzz_pe_image", "fuzz_signed_data", "fuzz_verify_file",
+TARGETS = ["fuzz_pe_image", "fuzz_compound_file", "fuzz_signed_data", "fuzz_verify_file",
            "fuzz_format", "fuzz_sha1"]
 
 
@@ -152,6 +153,11 @@ def pkcs7_of(data):
     return data[offset + 8:offset + length]
 
 
+# ---- compound files -------------------------------------------------------
+
+COMPOUND_FILE_MAGIC = bytes.fromhex("D0CF11E0A1B11AE1")
+
+
 # ---- formatter and SHA-1 --------------------------------------------------
 
 def format_input(capacity, arguments, tokens):
@@ -241,6 +247,9 @@ def main(argv):
 
     write_all(os.path.join(outdir, "fuzz_pe_image"), pe_seeds)
     write_all(os.path.join(outdir, "fuzz_verify_file"), pe_seeds)
+    write_all(os.path.join(outdir, "fuzz_compound_file"),
+              {name: data for name, data in files.items()
+               if data.startswith(COMPOUND_FILE_MAGIC)})
     write_all(os.path.join(outdir, "fuzz_signed_data"), pkcs7_seeds)
     write_all(os.path.join(outdir, "fuzz_format"), hand_made_format())
     write_all(os.path.join(outdir, "fuzz_sha1"), hand_made_sha1())

@@ -19,7 +19,7 @@ esac
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${SIGREPORT_FUZZ_BUILD_DIR:-$root/build/fuzz}
 jobs=${SIGREPORT_FUZZ_JOBS:-2}
-targets=(fuzz_pe_image fuzz_signed_data fuzz_verify_file fuzz_format fuzz_sha1)
+targets=(fuzz_pe_image fuzz_compound_file fuzz_signed_data fuzz_verify_file fuzz_format fuzz_sha1)
 
 cmake -S "$root/fuzz" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ -DSIGREPORT_WERROR=ON >/dev/null
