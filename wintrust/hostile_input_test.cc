@@ -21,6 +21,7 @@
 #include "wintrust/pe_image.h"
 #include "wintrust/signed_data.h"
 #include "wintrust/signer_check.h"
+#include "wintrust/subject.h"
 #include "wintrust/test_support.h"
 #include "wintrust/timestamp.h"
 #include "wintrust/verifier.h"
@@ -472,6 +473,41 @@ TEST_F(HostileInputTest, EveryReadThatComesUpShortIsAReadFault) {
     EXPECT_EQ(status, kErrorReadFault) << "read " << failAt << " failed";
   }
   EXPECT_GE(failAt, 5u) << "headers, entry header, blob and the digest's reads";
+}
+
+TEST_F(HostileInputTest, EveryFailedReadOfACabinetOrScriptIsAReadFault) {
+  GUID action = WINTRUST_ACTION_GENERIC_VERIFY_V2;
+  for (const std::string name : {"cab-rsa-sha256.cab", "ps1-utf8-sha256.ps1", "ps1-utf16-sha256.ps1"}) {
+    Bytes file = testing::ReadWholeFile(testing::FixtureDir() + "/files/" + name);
+    size_t failAt = 0;
+    for (;; ++failAt) {
+      ASSERT_LT(failAt, 100u) << name;
+      WINTRUST_DATA request{};
+      TrustState state(&request, action);
+      FailingSource source(file, failAt);
+      HRESULT status = VerifySource(source, name, &state);
+      if (source.reads() <= failAt) {
+        EXPECT_EQ(status, 0) << name << ": no read failed";
+        break;
+      }
+      EXPECT_EQ(status, kErrorReadFault) << name << ": read " << failAt << " failed";
+    }
+    EXPECT_GE(failAt, 4u) << name << ": detection, header, signature and digest reads";
+  }
+}
+
+TEST_F(HostileInputTest, CabinetSignatureLargerThanTheLibraryReads) {
+  // A sparse cabinet whose locator claims more than kMaxSignatureSize at its
+  // end: refused before anything is read or allocated for it.
+  Bytes head = testing::ReadWholeFile(testing::FixtureDir() + "/files/cab-rsa-sha256.cab");
+  const uint32_t offset = *ReadLe32(head, 44);
+  const uint64_t size = kMaxSignatureSize + 16;
+  PutLe32(&head, 48, static_cast<uint32_t>(size));
+  head.resize(offset);
+  std::string path = dir_ + "/oversized.cab";
+  testing::WriteWholeFile(path, head);
+  ASSERT_EQ(truncate(path.c_str(), static_cast<off_t>(offset + size)), 0);
+  EXPECT_EQ(VerifyPath(path), CRYPT_E_ASN1_LARGE);
 }
 
 TEST_F(HostileInputTest, FileTruncatedAfterOpeningIsAReadFault) {
