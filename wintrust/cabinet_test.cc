@@ -12,8 +12,8 @@
 namespace wintrust {
 namespace {
 
-using testing::PutLe16;
-using testing::PutLe32;
+using test_support::PutLe16;
+using test_support::PutLe32;
 
 constexpr uint64_t kHeaderSize = 60;  // fixed header, reserve sizes, 20-byte reserve
 constexpr uint8_t kSignature[] = {0x30, 0x03, 0x02, 0x01, 0x07, 0x00, 0x00, 0x00};
@@ -180,9 +180,9 @@ TEST(Cabinet, DigestSkipsExactlyTheFieldsSigningChanges) {
       ASSERT_EQ(ReadCabinetSignature(source, layout, &blob), SubjectStatus::kOk) << offset;
       Bytes digest;
       ASSERT_EQ(ComputeCabinetDigest(source, layout, md, &digest), SubjectStatus::kOk);
-      EXPECT_EQ(testing::Hex(digest), testing::Hex(ExpectedDigest(changed, md))) << "byte " << offset;
+      EXPECT_EQ(test_support::Hex(digest), test_support::Hex(ExpectedDigest(changed, md))) << "byte " << offset;
       const bool skipped = (offset >= 4 && offset < 8) || (offset >= 34 && offset < 56);
-      EXPECT_EQ(testing::Hex(digest) == testing::Hex(ExpectedDigest(file, md)), skipped) << "byte " << offset;
+      EXPECT_EQ(test_support::Hex(digest) == test_support::Hex(ExpectedDigest(file, md)), skipped) << "byte " << offset;
     }
   }
 }

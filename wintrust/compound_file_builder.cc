@@ -4,7 +4,7 @@
 
 #include "wintrust/test_support.h"
 
-namespace wintrust::testing {
+namespace wintrust::test_support {
 namespace {
 
 constexpr uint32_t kEndOfChain = 0xFFFFFFFE;
@@ -175,4 +175,4 @@ Bytes BuildCompoundFile(uint16_t sectorShift, const std::vector<BuilderEntry>& e
   return file;
 }
 
-}  // namespace wintrust::testing
+}  // namespace wintrust::test_support

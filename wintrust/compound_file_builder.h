@@ -11,7 +11,7 @@
 
 #include "wintrust/byte_view.h"
 
-namespace wintrust::testing {
+namespace wintrust::test_support {
 
 struct BuilderEntry {
   std::u16string name;
@@ -51,4 +51,4 @@ struct CompoundLayout {
 Bytes BuildCompoundFile(uint16_t sectorShift, const std::vector<BuilderEntry>& entries,
                         CompoundLayout* layout = nullptr);
 
-}  // namespace wintrust::testing
+}  // namespace wintrust::test_support

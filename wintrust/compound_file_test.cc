@@ -10,11 +10,11 @@
 namespace wintrust {
 namespace {
 
-using testing::BuildCompoundFile;
-using testing::BuilderEntry;
-using testing::CompoundLayout;
-using testing::PutLe16;
-using testing::PutLe32;
+using test_support::BuildCompoundFile;
+using test_support::BuilderEntry;
+using test_support::CompoundLayout;
+using test_support::PutLe16;
+using test_support::PutLe32;
 
 Bytes Pattern(size_t size, uint8_t seed) {
   Bytes out(size);

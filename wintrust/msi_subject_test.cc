@@ -11,10 +11,10 @@
 namespace wintrust {
 namespace {
 
-using testing::BuildCompoundFile;
-using testing::BuilderEntry;
-using testing::CompoundLayout;
-using testing::PutLe32;
+using test_support::BuildCompoundFile;
+using test_support::BuilderEntry;
+using test_support::CompoundLayout;
+using test_support::PutLe32;
 
 const std::u16string kSignature =
     u"\x05"
@@ -128,7 +128,7 @@ TEST_P(MsiSubjectTest, HashesStreamsSortedThenEachStoragesClsid) {
   // and is hashed, x, then s's CLSID), then the root's CLSID.
   const Bytes expected = Sha256(
       Concat({package.a, package.b, package.nested, package.x, package.entries[2].clsid, package.entries[0].clsid}));
-  EXPECT_EQ(testing::Hex(digest), testing::Hex(expected));
+  EXPECT_EQ(test_support::Hex(digest), test_support::Hex(expected));
 }
 
 TEST_P(MsiSubjectTest, PrefixesTheMetadataDigestWhenTheExtendedStreamHoldsIt) {
@@ -146,7 +146,7 @@ TEST_P(MsiSubjectTest, PrefixesTheMetadataDigestWhenTheExtendedStreamHoldsIt) {
   ASSERT_EQ(subject->ComputeDigest(EVP_sha256(), &digest), SubjectStatus::kOk);
   const Bytes expected = Sha256(Concat(
       {metadata, package.a, package.b, package.nested, package.x, package.entries[2].clsid, package.entries[0].clsid}));
-  EXPECT_EQ(testing::Hex(digest), testing::Hex(expected));
+  EXPECT_EQ(test_support::Hex(digest), test_support::Hex(expected));
 
   // Another algorithm than the stream's, or a stream that disagrees with
   // the metadata, contradicts the signature.

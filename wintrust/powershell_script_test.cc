@@ -138,7 +138,7 @@ TEST(PowerShellScript, DigestCoversTheTextBeforeTheBlockAsUtf16) {
     Bytes digest;
     ASSERT_EQ(ComputeScriptDigest(source, ScriptEncoding::kWindows1252, EVP_sha256(), &digest), SubjectStatus::kOk);
     std::u16string text(row.content.begin(), row.content.end());
-    EXPECT_EQ(testing::Hex(digest), testing::Hex(*Digest(EVP_sha256(), View(Utf16Le(text))))) << row.name;
+    EXPECT_EQ(test_support::Hex(digest), test_support::Hex(*Digest(EVP_sha256(), View(Utf16Le(text))))) << row.name;
   }
 }
 
@@ -155,7 +155,7 @@ TEST(PowerShellScript, Utf16ScriptsAreHashedAsTheyAre) {
   EXPECT_TRUE(SameBytes(blob, View(Blob())));
   Bytes digest;
   ASSERT_EQ(subject->ComputeDigest(EVP_sha1(), &digest), SubjectStatus::kOk);
-  EXPECT_EQ(testing::Hex(digest), testing::Hex(*Digest(EVP_sha1(), View(Utf16Le(text)))));
+  EXPECT_EQ(test_support::Hex(digest), test_support::Hex(*Digest(EVP_sha1(), View(Utf16Le(text)))));
 }
 
 }  // namespace
