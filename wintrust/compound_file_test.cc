@@ -59,10 +59,17 @@ CompoundFileStatus ReadAll(const CompoundFile& file, int index, size_t bufferSiz
                          [out](ByteView piece) { out->insert(out->end(), piece.begin(), piece.end()); });
 }
 
-CompoundFileStatus OpenBytes(const Bytes& bytes, std::unique_ptr<CompoundFile>* file) {
-  static std::vector<std::unique_ptr<MemorySource>> sources;  // outlive the test's file
-  sources.push_back(std::make_unique<MemorySource>(bytes));
-  return CompoundFile::Open(*sources.back(), file);
+// Opens a copy of `bytes`, kept for the rest of the run so that the file
+// opened from it stays readable.
+CompoundFileStatus OpenBytes(Bytes bytes, std::unique_ptr<CompoundFile>* file) {
+  struct Kept {
+    explicit Kept(Bytes owned) : bytes(std::move(owned)), source(bytes) {}
+    Bytes bytes;
+    MemorySource source;
+  };
+  static std::vector<std::unique_ptr<Kept>> kept;
+  kept.push_back(std::make_unique<Kept>(std::move(bytes)));
+  return CompoundFile::Open(kept.back()->source, file);
 }
 
 class CompoundFileBothSectorSizes : public ::testing::TestWithParam<uint16_t> {};
