@@ -21,9 +21,9 @@
 //      (the same class as a damaged PE), kReadFault when a read fails.
 //   3. Declare the opener in its header and add one row to kSubjectOpeners in
 //      subject_registry.cc; add the source to sources.cmake.
-// Subjects read the file only through the ByteSource they were opened with,
-// which outlives them, with bounds-checked reads (file_source.h); they never
-// map it or hold it whole.
+// subject_digest.h has the hashing every subject needs (start, hash a file
+// range through a buffer, hash bytes, finish). Subjects read the file only through the ByteSource they were opened
+// with, which outlives them, with bounds-checked reads (file_source.h); they never map it or hold it whole.
 #pragma once
 
 #include <openssl/evp.h>
