@@ -31,9 +31,9 @@
 namespace wintrust {
 namespace {
 
-using testing::RunCommand;
-using testing::ScopedEnvironment;
-using testing::ShellQuote;
+using test_support::RunCommand;
+using test_support::ScopedEnvironment;
+using test_support::ShellQuote;
 
 std::string Lower(std::string text) {
   for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
@@ -131,7 +131,7 @@ std::string SignerKeySha1(const std::string& file, const std::string& dir) {
                                      &output) != 0) {
       return {};
     }
-    return testing::Sha1Hex(testing::ReadWholeFile(keyBits));
+    return test_support::Sha1Hex(test_support::ReadWholeFile(keyBits));
   }
 }
 
@@ -185,11 +185,11 @@ TEST_P(RealWorldTest, VerdictWithTheProgramsRootsAlone) {
   std::string root = Unpacked(row.package, &why);
   if (root.empty()) GTEST_SKIP() << why;
   std::string file = root + "/" + row.path;
-  ASSERT_FALSE(testing::ReadWholeFile(file).empty()) << "no " << row.path << " in " << row.package.name;
+  ASSERT_FALSE(test_support::ReadWholeFile(file).empty()) << "no " << row.path << " in " << row.package.name;
 
   ScopedEnvironment noFile("SSL_CERT_FILE", "");
   ScopedEnvironment noDir("SSL_CERT_DIR", "");
-  testing::LibraryVerdict verdict = testing::VerifyThroughLibrary(file);
+  test_support::LibraryVerdict verdict = test_support::VerifyThroughLibrary(file);
   EXPECT_EQ(verdict.status, row.status) << std::hex << "got " << verdict.status;
   if (row.status == 0) {
     std::string dir = MakeScratchDir();
@@ -209,11 +209,11 @@ TEST(RealWorld, DebianShimTrustedOnceItsRootIsAdded) {
   std::string dir = MakeScratchDir();
   std::string output;
   std::string shim = root + "/usr/lib/shim/shimx64.efi.signed";
-  Bytes file = testing::ReadWholeFile(shim);
+  Bytes file = test_support::ReadWholeFile(shim);
   ASSERT_FALSE(file.empty()) << "no " << shim << " in the package";
 
   ScopedEnvironment trust("SSL_CERT_FILE", roots);
-  testing::LibraryVerdict verdict = testing::VerifyThroughLibrary(shim);
+  test_support::LibraryVerdict verdict = test_support::VerifyThroughLibrary(shim);
 
   // The table holds more than one WIN_CERTIFICATE, which osslsigncode does
   // not read; a copy keeping only the first entry (the one verified) gives
@@ -224,10 +224,10 @@ TEST(RealWorld, DebianShimTrustedOnceItsRootIsAdded) {
   ASSERT_EQ(FindPkcs7Signature(MemorySource(file), image, &blob), PeStatus::kOk);
   uint64_t firstEntry = (uint64_t{blob.bytes.size()} + 8 + 7) & ~uint64_t{7};
   Bytes firstOnly(file.begin(), file.begin() + static_cast<long>(image.certTableOffset + firstEntry));
-  testing::PutLe32(&firstOnly, image.securityEntryOffset + 4, static_cast<uint32_t>(firstEntry));
+  test_support::PutLe32(&firstOnly, image.securityEntryOffset + 4, static_cast<uint32_t>(firstEntry));
   std::string firstOnlyPath = dir + "/shim-first-signature.efi";
-  testing::WriteWholeFile(firstOnlyPath, firstOnly);
-  EXPECT_EQ(testing::VerifyThroughLibrary(firstOnlyPath).status, verdict.status);
+  test_support::WriteWholeFile(firstOnlyPath, firstOnly);
+  EXPECT_EQ(test_support::VerifyThroughLibrary(firstOnlyPath).status, verdict.status);
 
   // osslsigncode's opinion, revocation ignored as in the request.
   int osslsigncodeExit = RunCommand("osslsigncode verify -ignore-crl -CAfile " + ShellQuote(roots) + " -TSA-CAfile " +
@@ -246,7 +246,7 @@ TEST(RealWorld, DebianShimTrustedOnceItsRootIsAdded) {
 
   auto digest = ComputeImageDigest(file, image, EVP_sha256());
   ASSERT_TRUE(digest);
-  EXPECT_EQ(testing::Hex(*digest), Lower(calculated));
+  EXPECT_EQ(test_support::Hex(*digest), Lower(calculated));
   EXPECT_EQ(verdict.keySha1, SignerKeySha1(firstOnlyPath, dir));
 }
 

@@ -36,14 +36,14 @@ HRESULT Verify(ByteView bytes) {
   TrustState state(&request, action);
   // A copy of exactly the bytes under test, so a read past them is caught.
   Bytes copy(bytes.begin(), bytes.end());
-  return VerifyImage(copy, &state);
+  return VerifyImage(copy, "", &state);
 }
 
 class RobustnessTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    ASSERT_FALSE(testing::FixtureDir().empty()) << "WINTRUST_FIXTURES is not set";
-    file_ = testing::ReadWholeFile(testing::FixtureDir() + "/files/pe64-rsa-sha256.exe");
+    ASSERT_FALSE(test_support::FixtureDir().empty()) << "WINTRUST_FIXTURES is not set";
+    file_ = test_support::ReadWholeFile(test_support::FixtureDir() + "/files/pe64-rsa-sha256.exe");
     ASSERT_GT(file_.size(), 4096u);
     ASSERT_EQ(ParsePeHeaders(file_, &image_), PeStatus::kOk);
     ASSERT_EQ(Verify(file_), 0);

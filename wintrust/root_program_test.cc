@@ -18,13 +18,13 @@
 namespace wintrust {
 namespace {
 
-using testing::FixtureEntry;
+using test_support::FixtureEntry;
 
 const std::string kShippedList = WINTRUST_ROOTS_DIR "/authroot.stl";
 const std::string kShippedRoots = WINTRUST_ROOTS_DIR "/roots.pem";
 
 std::vector<X509Ptr> ReadPem(const std::string& path) {
-  Bytes pem = testing::ReadWholeFile(path);
+  Bytes pem = test_support::ReadWholeFile(path);
   std::vector<X509Ptr> certificates;
   std::unique_ptr<BIO, OpenSslDeleter<BIO_free>> bio(BIO_new_mem_buf(pem.data(), static_cast<int>(pem.size())));
   while (bio) {
@@ -37,7 +37,7 @@ std::vector<X509Ptr> ReadPem(const std::string& path) {
 
 // The index of a trust list and its roots, made as the build makes it.
 std::optional<RootIndex> IndexOf(const std::string& list, const std::string& roots) {
-  auto listed = ReadTrustList(testing::ReadWholeFile(list));
+  auto listed = ReadTrustList(test_support::ReadWholeFile(list));
   if (!listed) return std::nullopt;
   std::string error;
   auto bytes = BuildRootIndex(*listed, ReadPem(roots), &error);
@@ -48,7 +48,7 @@ std::optional<RootIndex> IndexOf(const std::string& list, const std::string& roo
 
 const ListedRoot* Find(const std::vector<ListedRoot>& roots, const std::string& thumbprint) {
   for (const ListedRoot& root : roots) {
-    if (testing::Hex(root.thumbprint) == thumbprint) return &root;
+    if (test_support::Hex(root.thumbprint) == thumbprint) return &root;
   }
   return nullptr;
 }
@@ -62,7 +62,7 @@ int64_t Utc(int year, int month, int day) {
 }
 
 TEST(TrustList, ShippedListNamesEveryRootWithItsLimits) {
-  auto roots = ReadTrustList(testing::ReadWholeFile(kShippedList));
+  auto roots = ReadTrustList(test_support::ReadWholeFile(kShippedList));
   ASSERT_TRUE(roots);
   EXPECT_EQ(roots->size(), ReadPem(kShippedRoots).size());
 
@@ -92,7 +92,7 @@ TEST(TrustList, ShippedListNamesEveryRootWithItsLimits) {
 }
 
 TEST(TrustList, ShippedListIsSignedUnderTheProgramsRoots) {
-  Bytes list = testing::ReadWholeFile(kShippedList);
+  Bytes list = test_support::ReadWholeFile(kShippedList);
   SignedData signedData;
   ASSERT_EQ(ParseSignedData(list, &signedData), DerError::kNone);
   ASSERT_EQ(signedData.signers.size(), 1u);
@@ -134,13 +134,13 @@ TEST(TrustList, ShippedListIsSignedUnderTheProgramsRoots) {
 }
 
 TEST(RootIndex, BuildMatchesTheInstalledIndexAndFindsEveryRoot) {
-  auto listed = ReadTrustList(testing::ReadWholeFile(kShippedList));
+  auto listed = ReadTrustList(test_support::ReadWholeFile(kShippedList));
   ASSERT_TRUE(listed);
   std::vector<X509Ptr> roots = ReadPem(kShippedRoots);
   std::string error;
   auto bytes = BuildRootIndex(*listed, roots, &error);
   ASSERT_TRUE(bytes) << error;
-  EXPECT_TRUE(testing::ReadWholeFile(WINTRUST_ROOT_INDEX) == *bytes) << "the build's index is this one";
+  EXPECT_TRUE(test_support::ReadWholeFile(WINTRUST_ROOT_INDEX) == *bytes) << "the build's index is this one";
 
   TrustAnchors anchors(RootIndex::FromBytes(std::move(*bytes)));
   for (const X509Ptr& root : roots) {
@@ -153,7 +153,7 @@ TEST(RootIndex, BuildMatchesTheInstalledIndexAndFindsEveryRoot) {
     std::array<uint8_t, 20> thumbprint{};
     unsigned int length = 0;
     X509_digest(root.get(), EVP_sha1(), thumbprint.data(), &length);
-    const ListedRoot* entry = Find(*listed, testing::Hex(thumbprint));
+    const ListedRoot* entry = Find(*listed, test_support::Hex(thumbprint));
     ASSERT_NE(entry, nullptr);
     EXPECT_EQ(limits->enabled.present, entry->limits.enabled.present);
     EXPECT_EQ(limits->enabled.usages, entry->limits.enabled.usages);
@@ -164,7 +164,7 @@ TEST(RootIndex, BuildMatchesTheInstalledIndexAndFindsEveryRoot) {
 }
 
 TEST(RootIndex, RefusesListAndCertificatesThatDoNotMatch) {
-  auto listed = ReadTrustList(testing::ReadWholeFile(kShippedList));
+  auto listed = ReadTrustList(test_support::ReadWholeFile(kShippedList));
   ASSERT_TRUE(listed);
   std::vector<X509Ptr> roots = ReadPem(kShippedRoots);
   std::string error;
@@ -178,7 +178,7 @@ TEST(RootIndex, RefusesListAndCertificatesThatDoNotMatch) {
 }
 
 TEST(RootIndex, RefusesDamagedBytes) {
-  Bytes index = testing::ReadWholeFile(WINTRUST_ROOT_INDEX);
+  Bytes index = test_support::ReadWholeFile(WINTRUST_ROOT_INDEX);
   ASSERT_GT(index.size(), 100u);
   EXPECT_TRUE(RootIndex::FromBytes(index));
   EXPECT_FALSE(RootIndex::FromBytes(Bytes(index.begin(), index.begin() + 15))) << "cut inside the header";
@@ -188,7 +188,7 @@ TEST(RootIndex, RefusesDamagedBytes) {
   magic[0] ^= 1;
   EXPECT_FALSE(RootIndex::FromBytes(magic));
   Bytes count = index;
-  testing::PutLe32(&count, 12, 0xFFFFFFFF);
+  test_support::PutLe32(&count, 12, 0xFFFFFFFF);
   EXPECT_FALSE(RootIndex::FromBytes(count));
   EXPECT_FALSE(RootIndex::Open("/nonexistent/root-program.idx"));
 }
@@ -265,13 +265,13 @@ HRESULT VerifyWithAnchors(const std::string& path, TrustAnchors* anchors) {
   GUID action = WINTRUST_ACTION_GENERIC_VERIFY_V2;
   WINTRUST_DATA request{};
   TrustState state(&request, action);
-  return VerifySource(*file, anchors, &state);
+  return VerifySource(*file, path, anchors, &state);
 }
 
 // The test trust list's roots as the program's roots, made the way the build
 // makes the real ones.
 std::optional<RootIndex> TestIndex() {
-  std::string dir = testing::FixtureDir();
+  std::string dir = test_support::FixtureDir();
   return IndexOf(dir + "/pki/program/authroot.stl", dir + "/pki/program/roots.pem");
 }
 
@@ -284,7 +284,7 @@ TEST_P(RootProgramFixtureTest, StatusUnderTheTestTrustList) {
   TrustAnchors anchors(std::move(index));
   char text[16];
   std::snprintf(text, sizeof text, "0x%08X",
-                static_cast<unsigned>(VerifyWithAnchors(testing::FixtureDir() + "/" + entry.file, &anchors)));
+                static_cast<unsigned>(VerifyWithAnchors(test_support::FixtureDir() + "/" + entry.file, &anchors)));
   char expected[16];
   std::snprintf(expected, sizeof expected, "0x%08X", static_cast<unsigned>(entry.status));
   EXPECT_STREQ(text, expected) << entry.file;
@@ -299,34 +299,34 @@ std::string FixtureName(const ::testing::TestParamInfo<FixtureEntry>& info) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Generated, RootProgramFixtureTest,
-                         ::testing::ValuesIn(testing::LoadManifest("root-program.tsv")), FixtureName);
+                         ::testing::ValuesIn(test_support::LoadManifest("root-program.tsv")), FixtureName);
 
 TEST(RootProgram, FixturesArePresent) {
-  ASSERT_FALSE(testing::FixtureDir().empty()) << "WINTRUST_FIXTURES is not set";
-  EXPECT_EQ(testing::LoadManifest("root-program.tsv").size(), 5u);
+  ASSERT_FALSE(test_support::FixtureDir().empty()) << "WINTRUST_FIXTURES is not set";
+  EXPECT_EQ(test_support::LoadManifest("root-program.tsv").size(), 5u);
 }
 
 TEST(RootProgram, RootsAUserAddsComeOnTopOfTheProgramsRoots) {
-  std::string dir = testing::FixtureDir();
+  std::string dir = test_support::FixtureDir();
   ASSERT_FALSE(dir.empty()) << "WINTRUST_FIXTURES is not set";
   std::string underProgramRoot = dir + "/files/program-enabled.exe";
   std::string underUserRoot = dir + "/files/pe64-rsa-sha256.exe";
   {
-    testing::ScopedEnvironment file("SSL_CERT_FILE", dir + "/trusted-roots.pem");
+    test_support::ScopedEnvironment file("SSL_CERT_FILE", dir + "/trusted-roots.pem");
     TrustAnchors anchors(TestIndex());
     EXPECT_EQ(VerifyWithAnchors(underProgramRoot, &anchors), 0);
     EXPECT_EQ(VerifyWithAnchors(underUserRoot, &anchors), 0);
   }
   {
-    testing::ScopedEnvironment file("SSL_CERT_FILE", "");
-    testing::ScopedEnvironment directory("SSL_CERT_DIR", "");
+    test_support::ScopedEnvironment file("SSL_CERT_FILE", "");
+    test_support::ScopedEnvironment directory("SSL_CERT_DIR", "");
     TrustAnchors anchors(TestIndex());
     EXPECT_EQ(VerifyWithAnchors(underProgramRoot, &anchors), 0);
     EXPECT_EQ(VerifyWithAnchors(underUserRoot, &anchors), CERT_E_CHAINING) << "its root is no longer trusted";
   }
   {
     // A root the user adds carries no limits, even one the program limits.
-    testing::ScopedEnvironment file("SSL_CERT_FILE", dir + "/pki/program/root-serverauth.crt");
+    test_support::ScopedEnvironment file("SSL_CERT_FILE", dir + "/pki/program/root-serverauth.crt");
     TrustAnchors anchors(std::nullopt);
     EXPECT_EQ(VerifyWithAnchors(dir + "/files/program-serverauth.exe", &anchors), 0);
   }

@@ -3,15 +3,24 @@
 # which compiles them again with its own instrumentation.
 set(WINTRUST_INTERNAL_SOURCES
   authenticode_digest.cc
+  cabinet.cc
+  compound_file.cc
   chain_policy.cc
   chain_search.cc
   der_reader.cc
   file_source.cc
+  msi_subject.cc
   pe_image.cc
+  pe_subject.cc
+  powershell_script.cc
   root_index.cc
   root_limits.cc
+  script_text.cc
   signed_data.cc
   signer_check.cc
+  subject.cc
+  subject_digest.cc
+  subject_registry.cc
   timestamp.cc
   trust_anchors.cc
   trust_state.cc
