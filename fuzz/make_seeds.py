@@ -5,8 +5,9 @@ Usage: make_seeds.py FIXTURE_DIR OUTDIR
 
 FIXTURE_DIR is a directory made by tests/fixtures/make_fixtures.py; the
 files its manifest.tsv lists seed the PE and whole-verification targets, its
-cabinets and scripts the cabinet and script targets, and the PKCS#7 blobs
-inside them seed the PKCS#7 reader. Small hand-made seeds are
+cabinets, scripts and MSI packages the cabinet, script and compound-file
+targets, and the PKCS#7 blobs inside them seed the PKCS#7 reader. Small
+hand-made seeds are
 added for every target. OUTDIR is rebuilt:
 
   OUTDIR/<target>/              seeds, one file each
@@ -26,7 +27,8 @@ sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."
 import make_fixtures  # noqa: E402  (the DER helpers the fixtures are built with)
 
 TARGETS = ["fuzz_pe_image", "fuzz_cabinet", "fuzz_powershell_script",
-           "fuzz_signed_data", "fuzz_verify_file", "fuzz_format", "fuzz_sha1"]
+           "fuzz_compound_file", "fuzz_signed_data", "fuzz_verify_file",
+           "fuzz_format", "fuzz_sha1"]
 
 
 # ---- DER ------------------------------------------------------------------
@@ -157,6 +159,11 @@ def pkcs7_of(data):
     return data[offset + 8:offset + length]
 
 
+# ---- compound files -------------------------------------------------------
+
+COMPOUND_FILE_MAGIC = bytes.fromhex("D0CF11E0A1B11AE1")
+
+
 # ---- formatter and SHA-1 --------------------------------------------------
 
 def format_input(capacity, arguments, tokens):
@@ -251,6 +258,9 @@ def main(argv):
               {name: data for name, data in files.items()
                if name.endswith((".ps1", ".psm1", ".psd1"))})
     write_all(os.path.join(outdir, "fuzz_verify_file"), pe_seeds)
+    write_all(os.path.join(outdir, "fuzz_compound_file"),
+              {name: data for name, data in files.items()
+               if data.startswith(COMPOUND_FILE_MAGIC)})
     write_all(os.path.join(outdir, "fuzz_signed_data"), pkcs7_seeds)
     write_all(os.path.join(outdir, "fuzz_format"), hand_made_format())
     write_all(os.path.join(outdir, "fuzz_sha1"), hand_made_sha1())

@@ -4,9 +4,11 @@
 set(WINTRUST_INTERNAL_SOURCES
   authenticode_digest.cc
   cabinet.cc
+  compound_file.cc
   chain_policy.cc
   der_reader.cc
   file_source.cc
+  msi_subject.cc
   pe_image.cc
   pe_subject.cc
   powershell_script.cc

@@ -1,6 +1,7 @@
 // The subjects built into the library, one row per format. A format without
 // a row is not verified: TRUST_E_SUBJECT_FORM_UNKNOWN.
 #include "wintrust/cabinet.h"
+#include "wintrust/msi_subject.h"
 #include "wintrust/pe_subject.h"
 #include "wintrust/powershell_script.h"
 #include "wintrust/subject.h"
@@ -16,6 +17,7 @@ struct SubjectRow {
 constexpr SubjectRow kSubjectOpeners[] = {
     {SubjectFormat::kPeImage, OpenPeSubject},
     {SubjectFormat::kCabinet, OpenCabinetSubject},
+    {SubjectFormat::kCompoundFile, OpenMsiSubject},
     {SubjectFormat::kPowerShellScript, OpenPowerShellSubject},
 };
 

@@ -33,6 +33,8 @@ WINE_DIFFERENCES = {
     "pe64-truncated-headers.exe": (0x800B0100, "Wine takes a PE cut inside its headers as unsigned"),
     "cab-tampered-data.cab": (0, "Wine does not check a cabinet's digest"),
     "cab-truncated-header.cab": (0x800B0100, "Wine takes a cabinet cut inside its header reserve as unsigned"),
+    "msi-rsa-tampered-stream.msi": (0, "Wine does not check an MSI package's digest"),
+    "msi-ex-tampered-stream.msi": (0, "Wine does not check an MSI package's digest"),
 }
 # Wine has no subject for PowerShell scripts.
 WINE_DIFFERENCES.update(
