@@ -26,6 +26,10 @@ const std::map<std::string, std::string> kOsslsigncodeDisagrees = {
     {"files/pe64-second-certificate.exe",
      "osslsigncode requires the table to hold exactly one entry; Windows "
      "verifies the first PKCS#7 entry"},
+    {"files/pe64-rsa-pss.exe",
+     "osslsigncode checks the signer's signature through OpenSSL's PKCS#7 "
+     "verifier, which knows RSA PKCS#1 v1.5 padding only; Windows verifies "
+     "RSA-PSS"},
 };
 
 std::string DigestName(ByteView file) {

@@ -7,6 +7,7 @@ set(WINTRUST_INTERNAL_SOURCES
   der_reader.cc
   file_source.cc
   pe_image.cc
+  rsassa_pss.cc
   signed_data.cc
   signer_check.cc
   timestamp.cc
