@@ -31,6 +31,7 @@ WINE_DIFFERENCES = {
     "pe64-tampered-signature.exe": (0x80096004, "Wine reports a bad signer signature as a certificate signature"),
     "pe64-truncated-table.exe": (0x7A, "Wine fails a cut certificate table with ERROR_INSUFFICIENT_BUFFER"),
     "pe64-truncated-headers.exe": (0x800B0100, "Wine takes a PE cut inside its headers as unsigned"),
+    "pe64-rsa-pss.exe": (0x80096004, "Wine cannot verify RSA-PSS signatures"),
     "pe64-cms-v3.exe": (0x8009310B, "Wine reads SignedData content only as a SEQUENCE, not an OCTET STRING eContent"),
     "pe64-cms-v3-ber.exe": (0x8009310B, "Wine reads SignedData content only as a SEQUENCE, not an OCTET STRING eContent"),
 }
