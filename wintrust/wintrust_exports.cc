@@ -1,7 +1,5 @@
 // The four entry points the library exports, with C linkage. Everything else
 // in the library is hidden.
-#include <openssl/crypto.h>
-
 #include <cstddef>
 #include <cstring>
 #include <memory>
@@ -80,7 +78,7 @@ HRESULT Close(WINTRUST_DATA* request) {
 // OpenSSL's certificate file and directory lookups, which load the trust
 // anchors, empty the whole queue of the thread they run on, marks included.
 // On a thread of its own whatever the verification queues or clears stays
-// there, and is freed with the thread.
+// there, and OpenSSL frees it when the thread ends.
 HRESULT VerifyOnOwnThread(const char16_t* path, TrustState* state) {
   HRESULT status = E_OUTOFMEMORY;
   std::thread worker([&] {
@@ -89,7 +87,6 @@ HRESULT VerifyOnOwnThread(const char16_t* path, TrustState* state) {
     } catch (...) {
       status = E_OUTOFMEMORY;
     }
-    OPENSSL_thread_stop();
   });
   worker.join();
   return status;
