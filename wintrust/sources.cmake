@@ -12,6 +12,7 @@ set(WINTRUST_INTERNAL_SOURCES
   pe_image.cc
   pe_subject.cc
   powershell_script.cc
+  rsassa_pss.cc
   script_text.cc
   signed_data.cc
   signer_check.cc

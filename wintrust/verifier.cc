@@ -72,6 +72,9 @@ HRESULT VerifySource(const ByteSource& file, std::string_view fileName, TrustSta
   if (!SameBytes(signedData.contentType, oid::kSpcIndirectData) || signedData.signers.empty()) {
     return TRUST_E_NOSIGNATURE;
   }
+  // Version 1 carries the SpcIndirectDataContent as the content SEQUENCE
+  // itself, version 3 (CMS) inside an OCTET STRING eContent; contentElement
+  // is its encoding either way.
   IndirectData indirect;
   if (!ParseIndirectData(signedData.contentElement, &indirect)) {
     return CRYPT_E_ASN1_BADTAG;
@@ -109,7 +112,9 @@ HRESULT VerifySource(const ByteSource& file, std::string_view fileName, TrustSta
 
   X509StorePtr store = LoadDefaultTrustStore();
   if (!store) return E_OUTOFMEMORY;
-  time_t when = FindValidTimestamp(signer, certificates, store.get()).value_or(now);
+  TimestampSearch timestamp = FindValidTimestamp(signer, certificates, store.get());
+  if (timestamp.unsupportedAlgorithm) return NTE_BAD_ALGID;
+  time_t when = timestamp.time.value_or(now);
   ChainOutcome chain = VerifyChain(signerCertificate, certificates, store.get(), when, RequiredUsage::kCodeSigning);
   state->SetSigner(chain.chain, chain.rootTrusted, when);
   return chain.status;
