@@ -46,9 +46,13 @@ ReadBuffer::ReadBuffer(size_t size) {
   mappingSize_ = mappingSize;
   const uintptr_t start = (reinterpret_cast<uintptr_t>(mapping) + kHugePage - 1) & ~(kHugePage - 1);
   data_ = reinterpret_cast<uint8_t*>(start);
-  // Where huge pages are offered on request, a fault then maps 2 MiB at once.
-  // Refused, the buffer works with small pages all the same.
-  madvise(data_, mappingSize - (start - reinterpret_cast<uintptr_t>(mapping)), MADV_HUGEPAGE);
+  // Where huge pages are offered on request, each fault maps 2 MiB at once;
+  // populating the whole buffer in one call then spares the read its page
+  // faults, which cost far more taken one by one inside the copy. Either
+  // refused (an older kernel), the read faults the pages in all the same.
+  const size_t usable = mappingSize - (start - reinterpret_cast<uintptr_t>(mapping));
+  madvise(data_, usable, MADV_HUGEPAGE);
+  madvise(data_, usable, MADV_POPULATE_WRITE);
 }
 
 ReadBuffer::~ReadBuffer() {
