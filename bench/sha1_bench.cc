@@ -24,7 +24,7 @@
 #include <string>
 #include <vector>
 
-#include "bench/block_variants.h"
+#include "sha1/block_functions.h"
 #include "sha1/cpu_features.h"
 #include "sha1/sha1.h"
 
@@ -176,9 +176,9 @@ const Digest& ExpectedDigest() {
   return digest;
 }
 
-void BM_Sha1(benchmark::State& state, const BlockVariant& variant) {
+void BM_Sha1(benchmark::State& state, const Sha1BlockVariant& variant) {
   SelectSha1BlockFunction();
-  if ((UsableCpuFeatureFlags & variant.requiredFeatures) != variant.requiredFeatures) {
+  if (!Allows(UsableCpuFeatureFlags, variant)) {
     state.SkipWithError("this machine cannot run this block function");
     return;
   }
@@ -224,7 +224,7 @@ void BM_OpenSslScalar(benchmark::State& state) {
 int main(int argc, char** argv) {
   if (argc == 2 && strcmp(argv[1], kWorkerFlag) == 0) return RunWorker();
 
-  for (const BlockVariant& variant : kBlockVariants) {
+  for (const Sha1BlockVariant& variant : kSha1BlockVariants) {
     benchmark::RegisterBenchmark(variant.name, BM_Sha1, variant)->Unit(benchmark::kMillisecond);
   }
   benchmark::RegisterBenchmark("OpenSslDefault", BM_OpenSslDefault)->Unit(benchmark::kMillisecond);

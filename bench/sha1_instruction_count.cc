@@ -17,7 +17,7 @@
 #include <cstring>
 #include <vector>
 
-#include "bench/block_variants.h"
+#include "sha1/block_functions.h"
 #include "sha1/cpu_features.h"
 #include "sha1/sha1.h"
 
@@ -45,8 +45,8 @@ int main(int argc, char** argv) {
     return 2;
   }
   const bool openSsl = strcmp(argv[1], "OpenSsl") == 0;
-  const BlockVariant* variant = nullptr;
-  for (const BlockVariant& candidate : kBlockVariants) {
+  const Sha1BlockVariant* variant = nullptr;
+  for (const Sha1BlockVariant& candidate : kSha1BlockVariants) {
     if (strcmp(candidate.name, argv[1]) == 0) variant = &candidate;
   }
   if (variant == nullptr && !openSsl) {
@@ -54,7 +54,7 @@ int main(int argc, char** argv) {
     return 2;
   }
   SelectSha1BlockFunction();
-  if (variant != nullptr && (UsableCpuFeatureFlags & variant->requiredFeatures) != variant->requiredFeatures) {
+  if (variant != nullptr && !Allows(UsableCpuFeatureFlags, *variant)) {
     fprintf(stderr, "this machine cannot run %s\n", variant->name);
     return 3;
   }

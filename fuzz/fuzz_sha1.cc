@@ -11,24 +11,11 @@
 #include <vector>
 
 #include "fuzz/fuzz_check.h"
+#include "sha1/block_functions.h"
 #include "sha1/cpu_features.h"
 #include "sha1/sha1.h"
-#include "sha1/sha1_vector_blocks.h"
 
 namespace {
-
-struct Variant {
-  Sha1BlockFunction function;
-  uint32_t requiredFeatures;  // bits of UsableCpuFeatureFlags
-};
-
-const Variant kVariants[] = {
-    {Sha1BlockX86, 0},
-    {Sha1BlockSse2, kCpuSse2},
-    {Sha1BlockSsse3, kCpuSse2 | kCpuSse3 | kCpuSsse3},
-    {Sha1BlockAvx, kCpuSse2 | kCpuSse3 | kCpuSsse3 | kCpuAvx},
-    {Sha1BlockAvx2, kCpuSse2 | kCpuSse3 | kCpuSsse3 | kCpuAvx | kCpuAvx2},
-};
 
 struct Digest {
   uint8_t bytes[20];
@@ -82,8 +69,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   SHA1(message, length, expected.bytes);
   SelectSha1BlockFunction();  // derives UsableCpuFeatureFlags
   const uint32_t usable = UsableCpuFeatureFlags;
-  for (const Variant& variant : kVariants) {
-    if ((usable & variant.requiredFeatures) != variant.requiredFeatures) continue;
+  for (const Sha1BlockVariant& variant : kSha1BlockVariants) {
+    if (!Allows(usable, variant)) continue;
     FUZZ_CHECK(HashPieces(variant.function, message, {length}, false) == expected);
     FUZZ_CHECK(HashPieces(variant.function, message, pieces, true) == expected);
   }

@@ -2,7 +2,7 @@
 
 #include <cpuid.h>
 
-#include "sha1/sha1_vector_blocks.h"
+#include "sha1/block_functions.h"
 
 uint32_t CpuFeatureFlags = 0;
 uint32_t UsableCpuFeatureFlags = 0;
@@ -102,16 +102,11 @@ Sha1BlockFunction SelectSha1BlockFunction() {
     UsableCpuFeatureFlags = usable;
   }
 
-  // SSSE3 is tested without SSE3 although Sha1BlockSsse3 also uses LDDQU:
-  // SSE3 came before SSSE3, and every processor with SSSE3 has SSE3.
-  uint32_t usable = UsableCpuFeatureFlags;
+  // The most capable variant the usable features allow; the table's rows
+  // require ever more, so this is the cascade SSE2, SSSE3, AVX, AVX2.
   Sha1BlockFunction chosen = Sha1BlockX86;
-  if (usable & kCpuSse2) {
-    chosen = Sha1BlockSse2;
-    if (usable & kCpuSsse3) {
-      chosen = Sha1BlockSsse3;
-      if (usable & kCpuAvx) chosen = (usable & kCpuAvx2) ? Sha1BlockAvx2 : Sha1BlockAvx;
-    }
+  for (const Sha1BlockVariant& variant : kSha1BlockVariants) {
+    if (Allows(UsableCpuFeatureFlags, variant)) chosen = variant.function;
   }
   return chosen;
 }

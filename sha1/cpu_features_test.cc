@@ -325,7 +325,7 @@ TEST(CpuFeaturesRealProcessorTest, FindsSse2AndPicksARunnableVariant) {
   Sha1BlockFunction chosen = SelectSha1BlockFunction();
   EXPECT_NE(Sha1BlockX86, chosen);
   bool found = false;
-  for (const BlockVariant& variant : kBlockVariants) {
+  for (const Sha1BlockVariant& variant : kSha1BlockVariants) {
     if (variant.function == chosen) {
       found = true;
       EXPECT_TRUE(MachineRuns(variant)) << variant.name;

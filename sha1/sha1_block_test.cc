@@ -16,7 +16,7 @@ namespace {
 
 template <int kIndex>
 struct Variant {
-  static const BlockVariant& Get() { return kBlockVariants[kIndex]; }
+  static const Sha1BlockVariant& Get() { return kSha1BlockVariants[kIndex]; }
 };
 
 using X86 = Variant<0>;
@@ -122,7 +122,8 @@ TYPED_TEST(Sha1BlockFunctionTest, ScheduleHoldsTheWordsItPromises) {
     std::vector<uint32_t> w = MessageSchedule(block.data());
     for (size_t t = 0; t < 80; ++t) {
       uint32_t expected = w[t];
-      if (TypeParam::Get().preAddsConstants) expected += kRoundConstants[t / 20];
+      // The vector variants leave each word with its round constant added.
+      if (TypeParam::Get().function != Sha1BlockX86) expected += kRoundConstants[t / 20];
       ASSERT_EQ(expected, start.state.schedule[t]) << "word " << t;
     }
   }

@@ -22,7 +22,7 @@ std::string OpenSslHex(const uint8_t* data, size_t length) {
   return NarrowHex(digest);
 }
 
-class Sha1OpenSslTest : public testing::TestWithParam<BlockVariant> {
+class Sha1OpenSslTest : public testing::TestWithParam<Sha1BlockVariant> {
  protected:
   void SetUp() override {
     if (!MachineRuns(GetParam())) GTEST_SKIP() << "this processor or operating system cannot run " << GetParam().name;
@@ -76,8 +76,8 @@ TEST_P(Sha1OpenSslTest, ByteCountCarry) {
   EXPECT_EQ(NarrowHex(expected), NarrowHex(digest));
 }
 
-INSTANTIATE_TEST_SUITE_P(AllBlockFunctions, Sha1OpenSslTest, testing::ValuesIn(kBlockVariants),
-                         [](const testing::TestParamInfo<BlockVariant>& variant) {
+INSTANTIATE_TEST_SUITE_P(AllBlockFunctions, Sha1OpenSslTest, testing::ValuesIn(kSha1BlockVariants),
+                         [](const testing::TestParamInfo<Sha1BlockVariant>& variant) {
                            return std::string(variant.param.name);
                          });
 

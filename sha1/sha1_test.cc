@@ -267,7 +267,7 @@ TEST(Sha1HasherTest, UnalignedInput) {
   std::vector<uint8_t> shifted(length + 64);
   for (uint32_t offset = 0; offset < 64; ++offset) {
     memcpy(shifted.data() + offset, data.data(), length);
-    for (const BlockVariant& variant : kBlockVariants) {
+    for (const Sha1BlockVariant& variant : kSha1BlockVariants) {
       if (!MachineRuns(variant)) continue;
       EXPECT_EQ(ExpectedTestStreamDigest(length), Sha1Hex(variant.function, shifted.data() + offset, length))
           << variant.name << " at offset " << offset;

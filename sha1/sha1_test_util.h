@@ -1,5 +1,5 @@
-// Helpers shared by the SHA-1 tests: the five block functions as test
-// subjects, the pseudo-random test stream that generate_test_vectors.py also
+// Helpers shared by the SHA-1 tests: whether this machine runs a block
+// function, the pseudo-random test stream that generate_test_vectors.py also
 // produces, and one-call hashing through a hasher bound to a chosen block
 // function.
 #pragma once
@@ -11,37 +11,18 @@
 #include <utility>
 #include <vector>
 
+#include "sha1/block_functions.h"
 #include "sha1/cpu_features.h"
 #include "sha1/sha1.h"
-#include "sha1/sha1_vector_blocks.h"
 
 struct TestVector {
   uint32_t length;
   const char* digest;
 };
 
-// One block function and what the processor must offer to run it.
-struct BlockVariant {
-  const char* name;
-  Sha1BlockFunction function;
-  // Bits of UsableCpuFeatureFlags that must all be set.
-  uint32_t requiredFeatures;
-  // Whether the function leaves Wt + K(t div 20) in the schedule.
-  bool preAddsConstants;
-};
-
-inline void PrintTo(const BlockVariant& variant, std::ostream* out) {
+inline void PrintTo(const Sha1BlockVariant& variant, std::ostream* out) {
   *out << variant.name;
 }
-
-// Sha1BlockSsse3 and the AVX variants also use LDDQU, which came with SSE3.
-inline constexpr BlockVariant kBlockVariants[] = {
-    {"Sha1BlockX86", Sha1BlockX86, 0, false},
-    {"Sha1BlockSse2", Sha1BlockSse2, kCpuSse2, true},
-    {"Sha1BlockSsse3", Sha1BlockSsse3, kCpuSse2 | kCpuSse3 | kCpuSsse3, true},
-    {"Sha1BlockAvx", Sha1BlockAvx, kCpuSse2 | kCpuSse3 | kCpuSsse3 | kCpuAvx, true},
-    {"Sha1BlockAvx2", Sha1BlockAvx2, kCpuSse2 | kCpuSse3 | kCpuSsse3 | kCpuAvx | kCpuAvx2, true},
-};
 
 // What this machine's processor and operating system allow, as the product
 // derives it.
@@ -50,8 +31,8 @@ inline uint32_t UsableFeaturesOfThisMachine() {
   return UsableCpuFeatureFlags;
 }
 
-inline bool MachineRuns(const BlockVariant& variant) {
-  return (UsableFeaturesOfThisMachine() & variant.requiredFeatures) == variant.requiredFeatures;
+inline bool MachineRuns(const Sha1BlockVariant& variant) {
+  return Allows(UsableFeaturesOfThisMachine(), variant);
 }
 
 // The first `length` bytes of the test stream: a 32-bit linear congruential

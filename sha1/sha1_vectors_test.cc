@@ -21,7 +21,7 @@ const char* ExpectedTestStreamDigest(uint32_t length) {
 
 namespace {
 
-class Sha1VectorsTest : public testing::TestWithParam<BlockVariant> {
+class Sha1VectorsTest : public testing::TestWithParam<Sha1BlockVariant> {
  protected:
   void SetUp() override {
     if (!MachineRuns(GetParam())) GTEST_SKIP() << "this processor or operating system cannot run " << GetParam().name;
@@ -55,8 +55,8 @@ TEST_P(Sha1VectorsTest, AllLengthsFromAnOddAddressInTwoPieces) {
   EXPECT_EQ(0, mismatches);
 }
 
-INSTANTIATE_TEST_SUITE_P(AllBlockFunctions, Sha1VectorsTest, testing::ValuesIn(kBlockVariants),
-                         [](const testing::TestParamInfo<BlockVariant>& variant) {
+INSTANTIATE_TEST_SUITE_P(AllBlockFunctions, Sha1VectorsTest, testing::ValuesIn(kSha1BlockVariants),
+                         [](const testing::TestParamInfo<Sha1BlockVariant>& variant) {
                            return std::string(variant.param.name);
                          });
 

@@ -14,7 +14,7 @@ std::string ImageDigest(const Bytes& file, const EVP_MD* md) {
   EXPECT_EQ(ParsePeHeaders(file, &image), PeStatus::kOk);
   auto digest = ComputeImageDigest(file, image, md);
   EXPECT_TRUE(digest);
-  return digest ? testing::Hex(*digest) : std::string();
+  return digest ? test_support::Hex(*digest) : std::string();
 }
 
 TEST(AuthenticodeDigest, KnowsTheFourAlgorithms) {
@@ -31,7 +31,7 @@ TEST(AuthenticodeDigest, KnowsTheFourAlgorithms) {
 
 TEST(AuthenticodeDigest, EqualsHashOfTheIncludedRanges) {
   for (bool plus : {false, true}) {
-    testing::SyntheticPe pe = testing::BuildPe(plus, testing::WinCertificate(0x0200, 0x0002, kBlob));
+    test_support::SyntheticPe pe = test_support::BuildPe(plus, test_support::WinCertificate(0x0200, 0x0002, kBlob));
     // The reference: the file with the three excluded ranges cut out.
     Bytes included;
     const Bytes& b = pe.bytes;
@@ -43,12 +43,12 @@ TEST(AuthenticodeDigest, EqualsHashOfTheIncludedRanges) {
                     b.begin() + static_cast<long>(pe.tableOffset));
     auto expected = Digest(EVP_sha256(), included);
     ASSERT_TRUE(expected);
-    EXPECT_EQ(ImageDigest(b, EVP_sha256()), testing::Hex(*expected));
+    EXPECT_EQ(ImageDigest(b, EVP_sha256()), test_support::Hex(*expected));
   }
 }
 
 TEST(AuthenticodeDigest, IgnoresOnlyTheExcludedFields) {
-  testing::SyntheticPe pe = testing::BuildPe(true, testing::WinCertificate(0x0200, 0x0002, kBlob));
+  test_support::SyntheticPe pe = test_support::BuildPe(true, test_support::WinCertificate(0x0200, 0x0002, kBlob));
   const std::string base = ImageDigest(pe.bytes, EVP_sha1());
 
   Bytes checksum = pe.bytes;

@@ -43,14 +43,14 @@ class FileSourceTest : public ::testing::Test {
   }
   void TearDown() override {
     std::string output;
-    testing::RunCommand("rm -rf " + testing::ShellQuote(dir_), &output);
+    test_support::RunCommand("rm -rf " + test_support::ShellQuote(dir_), &output);
   }
   std::string dir_;
 };
 
 TEST_F(FileSourceTest, ReadsContentAndEmptyFiles) {
   const uint8_t content[] = {'M', 'Z', 0, 1, 2};
-  testing::WriteWholeFile(dir_ + "/f", content);
+  test_support::WriteWholeFile(dir_ + "/f", content);
   FileOpenError error;
   auto file = FileSource::Open(dir_ + "/f", &error);
   ASSERT_TRUE(file);
@@ -66,7 +66,7 @@ TEST_F(FileSourceTest, ReadsContentAndEmptyFiles) {
   file->AdviseSequential(0, 5);
   file->AdviseSequential(3, 100);  // outside: ignored, not a crash
 
-  testing::WriteWholeFile(dir_ + "/empty", ByteView{});
+  test_support::WriteWholeFile(dir_ + "/empty", ByteView{});
   auto empty = FileSource::Open(dir_ + "/empty", &error);
   ASSERT_TRUE(empty);
   EXPECT_EQ(empty->size(), 0u);
@@ -76,7 +76,7 @@ TEST_F(FileSourceTest, ReadsContentAndEmptyFiles) {
 TEST_F(FileSourceTest, ReadOfAFileThatShrankFails) {
   Bytes content(100000);
   for (size_t i = 0; i < content.size(); ++i) content[i] = static_cast<uint8_t>(i);
-  testing::WriteWholeFile(dir_ + "/f", content);
+  test_support::WriteWholeFile(dir_ + "/f", content);
   FileOpenError error;
   auto file = FileSource::Open(dir_ + "/f", &error);
   ASSERT_TRUE(file);
@@ -112,7 +112,7 @@ TEST_F(FileSourceTest, ReportsWhyItCannotOpen) {
   EXPECT_FALSE(FileSource::Open(dir_ + "/fifo", &error));
   EXPECT_EQ(error, FileOpenError::kNotRegular);
   if (geteuid() != 0) {
-    testing::WriteWholeFile(dir_ + "/secret", ByteView{});
+    test_support::WriteWholeFile(dir_ + "/secret", ByteView{});
     chmod((dir_ + "/secret").c_str(), 0);
     EXPECT_FALSE(FileSource::Open(dir_ + "/secret", &error));
     EXPECT_EQ(error, FileOpenError::kAccessDenied);

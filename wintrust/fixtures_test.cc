@@ -19,7 +19,7 @@
 namespace wintrust {
 namespace {
 
-using testing::FixtureEntry;
+using test_support::FixtureEntry;
 
 // Where osslsigncode's verdict and Windows' are known to differ, and why.
 const std::map<std::string, std::string> kOsslsigncodeDisagrees = {
@@ -68,9 +68,9 @@ class FixtureTest : public ::testing::TestWithParam<FixtureEntry> {};
 
 TEST_P(FixtureTest, LibraryGivesWindowsStatus) {
   const FixtureEntry& entry = GetParam();
-  ASSERT_NE(testing::Api().winVerifyTrustEx, nullptr) << dlerror();
-  std::string path = testing::FixtureDir() + "/" + entry.file;
-  testing::LibraryVerdict verdict = testing::VerifyThroughLibrary(path);
+  ASSERT_NE(test_support::Api().winVerifyTrustEx, nullptr) << dlerror();
+  std::string path = test_support::FixtureDir() + "/" + entry.file;
+  test_support::LibraryVerdict verdict = test_support::VerifyThroughLibrary(path);
   EXPECT_EQ(StatusText(verdict.status), StatusText(entry.status)) << entry.file;
   EXPECT_EQ(verdict.closeStatus, 0);
   EXPECT_TRUE(verdict.stateClearedByClose);
@@ -83,18 +83,18 @@ TEST_P(FixtureTest, LibraryGivesWindowsStatus) {
 TEST_P(FixtureTest, SignatureNamesGeneratedDigest) {
   const FixtureEntry& entry = GetParam();
   if (entry.digest == "-") GTEST_SKIP() << "no readable signature in " << entry.file;
-  Bytes file = testing::ReadWholeFile(testing::FixtureDir() + "/" + entry.file);
+  Bytes file = test_support::ReadWholeFile(test_support::FixtureDir() + "/" + entry.file);
   EXPECT_EQ(DigestName(file), entry.digest);
 }
 
 TEST_P(FixtureTest, OsslsigncodeOpinion) {
   const FixtureEntry& entry = GetParam();
-  std::string dir = testing::FixtureDir();
-  std::string roots = testing::ShellQuote(dir + "/trusted-roots.pem");
+  std::string dir = test_support::FixtureDir();
+  std::string roots = test_support::ShellQuote(dir + "/trusted-roots.pem");
   std::string output;
-  int exitCode = testing::RunCommand("osslsigncode verify -CAfile " + roots + " -TSA-CAfile " + roots + " -in " +
-                                         testing::ShellQuote(dir + "/" + entry.file),
-                                     &output);
+  int exitCode = test_support::RunCommand("osslsigncode verify -CAfile " + roots + " -TSA-CAfile " + roots + " -in " +
+                                              test_support::ShellQuote(dir + "/" + entry.file),
+                                          &output);
   ASSERT_GE(exitCode, 0) << "osslsigncode did not run";
   // osslsigncode verifies nested signatures too and succeeds when any of
   // them does; its verdict on the primary signature is the one comparable
@@ -125,7 +125,7 @@ TEST_P(FixtureTest, OsslsigncodeOpinion) {
     ASSERT_NE(md, nullptr);
     auto digest = ComputeImageDigest(*file, image, md);
     ASSERT_TRUE(digest);
-    std::string ours = testing::Hex(*digest);
+    std::string ours = test_support::Hex(*digest);
     for (char& c : theirs) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
     EXPECT_EQ(ours, theirs) << entry.file;
   }
@@ -139,11 +139,11 @@ std::string FixtureName(const ::testing::TestParamInfo<FixtureEntry>& info) {
   return name;
 }
 
-INSTANTIATE_TEST_SUITE_P(Generated, FixtureTest, ::testing::ValuesIn(testing::LoadManifest()), FixtureName);
+INSTANTIATE_TEST_SUITE_P(Generated, FixtureTest, ::testing::ValuesIn(test_support::LoadManifest()), FixtureName);
 
 TEST(FixtureSet, CoversEveryStatus) {
-  ASSERT_FALSE(testing::FixtureDir().empty()) << "WINTRUST_FIXTURES must name the generated fixture directory";
-  std::vector<FixtureEntry> entries = testing::LoadManifest();
+  ASSERT_FALSE(test_support::FixtureDir().empty()) << "WINTRUST_FIXTURES must name the generated fixture directory";
+  std::vector<FixtureEntry> entries = test_support::LoadManifest();
   ASSERT_GE(entries.size(), 30u);
   std::set<HRESULT> statuses;
   for (const FixtureEntry& entry : entries) statuses.insert(entry.status);

@@ -28,8 +28,8 @@
 namespace wintrust {
 namespace {
 
-using testing::PutLe16;
-using testing::PutLe32;
+using test_support::PutLe16;
+using test_support::PutLe32;
 
 // A DER tag and the shortest encoding of `length`.
 Bytes Header(uint8_t tag, uint64_t length) {
@@ -95,7 +95,7 @@ Bytes Nested(size_t levels) {
 class HostileInputTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    ASSERT_FALSE(testing::FixtureDir().empty()) << "WINTRUST_FIXTURES is not set";
+    ASSERT_FALSE(test_support::FixtureDir().empty()) << "WINTRUST_FIXTURES is not set";
     char pattern[] = "/tmp/wintrust-hostile-XXXXXX";
     ASSERT_NE(mkdtemp(pattern), nullptr);
     dir_ = pattern;
@@ -104,7 +104,7 @@ class HostileInputTest : public ::testing::Test {
 
   // Makes the named signed fixture the file the cases alter.
   void UseFixture(const std::string& name) {
-    signed_ = testing::ReadWholeFile(testing::FixtureDir() + "/files/" + name);
+    signed_ = test_support::ReadWholeFile(test_support::FixtureDir() + "/files/" + name);
     ASSERT_EQ(ParsePeHeaders(signed_, &image_), PeStatus::kOk);
     SignatureBlob signature;
     ASSERT_EQ(FindPkcs7Signature(MemorySource(signed_), image_, &signature), PeStatus::kOk);
@@ -116,19 +116,19 @@ class HostileInputTest : public ::testing::Test {
   }
   void TearDown() override {
     std::string output;
-    testing::RunCommand("rm -rf " + testing::ShellQuote(dir_), &output);
+    test_support::RunCommand("rm -rf " + test_support::ShellQuote(dir_), &output);
   }
 
   HRESULT VerifyPath(const std::string& path) {
     GUID action = WINTRUST_ACTION_GENERIC_VERIFY_V2;
     WINTRUST_DATA request{};
     TrustState state(&request, action);
-    std::u16string widePath = testing::ToUtf16(path);
+    std::u16string widePath = test_support::ToUtf16(path);
     return VerifyFile(widePath.c_str(), &state);
   }
   HRESULT VerifyBytes(ByteView bytes) {
     std::string path = dir_ + "/subject.exe";
-    testing::WriteWholeFile(path, bytes);
+    test_support::WriteWholeFile(path, bytes);
     return VerifyPath(path);
   }
 
@@ -136,7 +136,7 @@ class HostileInputTest : public ::testing::Test {
   // holding `blob`.
   Bytes WithBlob(ByteView blob) const {
     Bytes file(signed_.begin(), signed_.begin() + image_.certTableOffset);
-    Bytes table = testing::WinCertificate(0x0200, 0x0002, blob);
+    Bytes table = test_support::WinCertificate(0x0200, 0x0002, blob);
     PutLe32(&file, image_.securityEntryOffset + 4, static_cast<uint32_t>(table.size()));
     file.insert(file.end(), table.begin(), table.end());
     return file;
@@ -268,7 +268,7 @@ TEST_F(HostileInputTest, EntryLargerThanTheLibraryReads) {
   PutLe16(&header, 6, 0x0002);
   head.insert(head.end(), header.begin(), header.end());
   std::string path = dir_ + "/oversized.exe";
-  testing::WriteWholeFile(path, head);
+  test_support::WriteWholeFile(path, head);
   ASSERT_EQ(truncate(path.c_str(), static_cast<off_t>(image_.certTableOffset + entryLength)), 0);
   EXPECT_EQ(VerifyPath(path), CRYPT_E_ASN1_LARGE);
 }
@@ -480,7 +480,7 @@ TEST_F(HostileInputTest, FileTruncatedAfterOpeningIsAReadFault) {
   for (uint64_t keep : {uint64_t{0}, image_.headersEnd / 2, image_.headersEnd + 16,
                         uint64_t{image_.certTableOffset} + 4, uint64_t{image_.certTableOffset} + 100}) {
     std::string path = dir_ + "/shrinking.exe";
-    testing::WriteWholeFile(path, signed_);
+    test_support::WriteWholeFile(path, signed_);
     FileOpenError error;
     std::unique_ptr<FileSource> file = FileSource::Open(path, &error);
     ASSERT_TRUE(file);

@@ -21,11 +21,11 @@ constexpr uint64_t k4GiB = uint64_t{1} << 32;
 class LargeFile : public ::testing::Test {
  protected:
   void SetUp() override {
-    ASSERT_FALSE(testing::FixtureDir().empty()) << "WINTRUST_FIXTURES is not set";
+    ASSERT_FALSE(test_support::FixtureDir().empty()) << "WINTRUST_FIXTURES is not set";
     const char* scratch = std::getenv("WINTRUST_SCRATCH");
     dir_ = scratch != nullptr ? scratch : "/tmp";
     mkdir(dir_.c_str(), 0755);
-    signed_ = testing::ReadWholeFile(testing::FixtureDir() + "/files/pe64-rsa-sha256.exe");
+    signed_ = test_support::ReadWholeFile(test_support::FixtureDir() + "/files/pe64-rsa-sha256.exe");
     ASSERT_EQ(ParsePeHeaders(signed_, &image_), PeStatus::kOk);
   }
   void TearDown() override {
@@ -51,7 +51,7 @@ class LargeFile : public ::testing::Test {
 TEST_F(LargeFile, SignatureFollowedByGigabytesIsNoSignature) {
   const uint8_t last[] = {0};
   std::string path = MakeSparse("appended-5g.exe", signed_, k4GiB + k4GiB / 4, last);
-  EXPECT_EQ(testing::VerifyThroughLibrary(path).status, TRUST_E_NOSIGNATURE);
+  EXPECT_EQ(test_support::VerifyThroughLibrary(path).status, TRUST_E_NOSIGNATURE);
 }
 
 TEST_F(LargeFile, TableBeyond4GiBIsHashedUpToIt) {
@@ -62,40 +62,40 @@ TEST_F(LargeFile, TableBeyond4GiBIsHashedUpToIt) {
   ASSERT_GT(tableSize, 0x400u);
   uint64_t newOffset = k4GiB - 0x400;
   Bytes head(signed_.begin(), signed_.begin() + static_cast<long>(image_.certTableOffset));
-  testing::PutLe32(&head, image_.securityEntryOffset, static_cast<uint32_t>(newOffset));
+  test_support::PutLe32(&head, image_.securityEntryOffset, static_cast<uint32_t>(newOffset));
   ByteView table(signed_.data() + image_.certTableOffset, tableSize);
   std::string path = MakeSparse("table-past-4g.exe", head, newOffset, table);
   struct stat info;
   ASSERT_EQ(stat(path.c_str(), &info), 0);
   ASSERT_GT(static_cast<uint64_t>(info.st_size), k4GiB);
-  EXPECT_EQ(testing::VerifyThroughLibrary(path).status, TRUST_E_BAD_DIGEST);
+  EXPECT_EQ(test_support::VerifyThroughLibrary(path).status, TRUST_E_BAD_DIGEST);
 }
 
 TEST_F(LargeFile, SignedFileLargerThan4GiBVerifies) {
   // osslsigncode signs a PE that ends 1 KiB short of 4 GiB; its signature
   // then takes the file past 4 GiB.
-  Bytes program = testing::ReadWholeFile(testing::FixtureDir() + "/programs/hello64.exe");
+  Bytes program = test_support::ReadWholeFile(test_support::FixtureDir() + "/programs/hello64.exe");
   const uint8_t zero[] = {0};
   std::string unsignedPath = MakeSparse("large-unsigned.exe", program, k4GiB - 0x401, zero);
   std::string signedPath = dir_ + "/large-signed.exe";
   created_.push_back(signedPath);
-  std::string pki = testing::FixtureDir() + "/pki/sha256/";
+  std::string pki = test_support::FixtureDir() + "/pki/sha256/";
   std::string output;
-  ASSERT_EQ(
-      testing::RunCommand("osslsigncode sign -h sha256 -certs " + testing::ShellQuote(pki + "leaf-rsa-chain.pem") +
-                              " -key " + testing::ShellQuote(pki + "leaf-rsa.key") + " -in " +
-                              testing::ShellQuote(unsignedPath) + " -out " + testing::ShellQuote(signedPath),
-                          &output),
-      0)
+  ASSERT_EQ(test_support::RunCommand(
+                "osslsigncode sign -h sha256 -certs " + test_support::ShellQuote(pki + "leaf-rsa-chain.pem") +
+                    " -key " + test_support::ShellQuote(pki + "leaf-rsa.key") + " -in " +
+                    test_support::ShellQuote(unsignedPath) + " -out " + test_support::ShellQuote(signedPath),
+                &output),
+            0)
       << output;
   std::remove(unsignedPath.c_str());
   struct stat info;
   ASSERT_EQ(stat(signedPath.c_str(), &info), 0);
   ASSERT_GT(static_cast<uint64_t>(info.st_size), k4GiB);
-  testing::LibraryVerdict verdict = testing::VerifyThroughLibrary(signedPath);
+  test_support::LibraryVerdict verdict = test_support::VerifyThroughLibrary(signedPath);
   EXPECT_EQ(verdict.status, 0);
   std::string leafKey;
-  for (const auto& entry : testing::LoadManifest()) {
+  for (const auto& entry : test_support::LoadManifest()) {
     if (entry.file == "files/pe64-rsa-sha256.exe") leafKey = entry.keySha1;
   }
   EXPECT_EQ(verdict.keySha1, leafKey);

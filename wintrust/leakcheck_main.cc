@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "wintrust/file_request.h"
+#include "wintrust/test_request.h"
 #include "wintrust/wintrust.h"
 
 namespace {

@@ -7,10 +7,10 @@
 namespace wintrust {
 namespace {
 
-using testing::BuildPe;
-using testing::PutLe16;
-using testing::PutLe32;
-using testing::WinCertificate;
+using test_support::BuildPe;
+using test_support::PutLe16;
+using test_support::PutLe32;
+using test_support::WinCertificate;
 
 const uint8_t kBlob[] = {0x30, 0x03, 0x02, 0x01, 0x01};
 
@@ -31,7 +31,7 @@ ByteView View(const SignatureBlob& blob) {
 
 TEST(PeImage, ReadsPe32AndPe32PlusHeaders) {
   for (bool plus : {false, true}) {
-    testing::SyntheticPe pe = BuildPe(plus, PkcsTable());
+    test_support::SyntheticPe pe = BuildPe(plus, PkcsTable());
     PeImage image;
     ASSERT_EQ(ParsePeHeaders(pe.bytes, &image), PeStatus::kOk);
     EXPECT_EQ(image.pe32Plus, plus);
@@ -89,7 +89,7 @@ TEST(PeImage, NoCertificateDirectory) {
 
 TEST(PeImage, TableMustEndAtEndOfFile) {
   SignatureBlob blob;
-  testing::SyntheticPe pe = BuildPe(true, PkcsTable());
+  test_support::SyntheticPe pe = BuildPe(true, PkcsTable());
   Bytes appended = pe.bytes;
   appended.push_back(0);
   EXPECT_EQ(Find(appended, &blob), PeStatus::kNoSignature);
@@ -130,7 +130,7 @@ TEST(PeImage, FirstPkcs7EntryAfterOthers) {
   Bytes third = WinCertificate(0x0200, 0x0002, ByteView(kBlob, 2));
   table.insert(table.end(), third.begin(), third.end());
   SignatureBlob blob;
-  testing::SyntheticPe pe = BuildPe(true, table);  // outlives the view
+  test_support::SyntheticPe pe = BuildPe(true, table);  // outlives the view
   ASSERT_EQ(Find(pe.bytes, &blob), PeStatus::kOk);
   EXPECT_TRUE(SameBytes(View(blob).subspan(0, sizeof kBlob), kBlob));
 }

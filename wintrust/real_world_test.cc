@@ -27,8 +27,8 @@
 namespace wintrust {
 namespace {
 
-using testing::RunCommand;
-using testing::ShellQuote;
+using test_support::RunCommand;
+using test_support::ShellQuote;
 
 std::string Lower(std::string text) {
   for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
@@ -85,11 +85,11 @@ TEST(RealWorld, DebianShimSignedByMicrosoft) {
   }
   ASSERT_EQ(RunCommand("cd " + ShellQuote(dir) + " && dpkg-deb -x shim-signed_*.deb root", &output), 0) << output;
   std::string shim = dir + "/root/usr/lib/shim/shimx64.efi.signed";
-  Bytes file = testing::ReadWholeFile(shim);
+  Bytes file = test_support::ReadWholeFile(shim);
   ASSERT_FALSE(file.empty()) << "no " << shim << " in the package";
 
   ScopedEnvironment trust("SSL_CERT_FILE", roots);
-  testing::LibraryVerdict verdict = testing::VerifyThroughLibrary(shim);
+  test_support::LibraryVerdict verdict = test_support::VerifyThroughLibrary(shim);
 
   // The table holds more than one WIN_CERTIFICATE, which osslsigncode does
   // not read; a copy keeping only the first entry (the one verified) gives
@@ -100,10 +100,10 @@ TEST(RealWorld, DebianShimSignedByMicrosoft) {
   ASSERT_EQ(FindPkcs7Signature(MemorySource(file), image, &blob), PeStatus::kOk);
   uint64_t firstEntry = (uint64_t{blob.bytes.size()} + 8 + 7) & ~uint64_t{7};
   Bytes firstOnly(file.begin(), file.begin() + static_cast<long>(image.certTableOffset + firstEntry));
-  testing::PutLe32(&firstOnly, image.securityEntryOffset + 4, static_cast<uint32_t>(firstEntry));
+  test_support::PutLe32(&firstOnly, image.securityEntryOffset + 4, static_cast<uint32_t>(firstEntry));
   std::string firstOnlyPath = dir + "/shim-first-signature.efi";
-  testing::WriteWholeFile(firstOnlyPath, firstOnly);
-  EXPECT_EQ(testing::VerifyThroughLibrary(firstOnlyPath).status, verdict.status);
+  test_support::WriteWholeFile(firstOnlyPath, firstOnly);
+  EXPECT_EQ(test_support::VerifyThroughLibrary(firstOnlyPath).status, verdict.status);
 
   // osslsigncode's opinion, revocation ignored as in the request.
   int osslsigncodeExit = RunCommand("osslsigncode verify -ignore-crl -CAfile " + ShellQuote(roots) + " -TSA-CAfile " +
@@ -123,7 +123,7 @@ TEST(RealWorld, DebianShimSignedByMicrosoft) {
 
   auto digest = ComputeImageDigest(file, image, EVP_sha256());
   ASSERT_TRUE(digest);
-  EXPECT_EQ(testing::Hex(*digest), Lower(calculated));
+  EXPECT_EQ(test_support::Hex(*digest), Lower(calculated));
 
   // The signer's key, from the certificates openssl extracts.
   std::string sigPem = dir + "/signature.pem";
@@ -155,7 +155,7 @@ TEST(RealWorld, DebianShimSignedByMicrosoft) {
                          &output),
               0)
         << output;
-    keySha1 = testing::Sha1Hex(testing::ReadWholeFile(keyBits));
+    keySha1 = test_support::Sha1Hex(test_support::ReadWholeFile(keyBits));
   }
   ASSERT_FALSE(keySha1.empty()) << "signer certificate " << signerSerial << " not found";
   EXPECT_EQ(verdict.keySha1, keySha1);

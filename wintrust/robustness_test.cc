@@ -42,8 +42,8 @@ HRESULT Verify(ByteView bytes) {
 class RobustnessTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    ASSERT_FALSE(testing::FixtureDir().empty()) << "WINTRUST_FIXTURES is not set";
-    file_ = testing::ReadWholeFile(testing::FixtureDir() + "/files/pe64-rsa-sha256.exe");
+    ASSERT_FALSE(test_support::FixtureDir().empty()) << "WINTRUST_FIXTURES is not set";
+    file_ = test_support::ReadWholeFile(test_support::FixtureDir() + "/files/pe64-rsa-sha256.exe");
     ASSERT_GT(file_.size(), 4096u);
     ASSERT_EQ(ParsePeHeaders(file_, &image_), PeStatus::kOk);
     ASSERT_EQ(Verify(file_), 0);

@@ -11,9 +11,9 @@
 #include <iterator>
 #include <sstream>
 
-#include "wintrust/file_request.h"
+#include "wintrust/test_request.h"
 
-namespace wintrust::testing {
+namespace wintrust::test_support {
 
 std::string FixtureDir() {
   const char* dir = std::getenv("WINTRUST_FIXTURES");
@@ -166,9 +166,9 @@ LibraryVerdict VerifyThroughLibrary(const std::string& path) {
   return verdict;
 }
 
-}  // namespace wintrust::testing
+}  // namespace wintrust::test_support
 
-namespace wintrust::testing {
+namespace wintrust::test_support {
 
 void PutLe16(Bytes* bytes, uint64_t offset, uint16_t value) {
   (*bytes)[offset] = static_cast<uint8_t>(value);
@@ -225,4 +225,4 @@ Bytes WinCertificate(uint16_t revision, uint16_t type, ByteView content) {
   return entry;
 }
 
-}  // namespace wintrust::testing
+}  // namespace wintrust::test_support

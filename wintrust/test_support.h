@@ -9,7 +9,7 @@
 #include "wintrust/byte_view.h"
 #include "wintrust/wintrust.h"
 
-namespace wintrust::testing {
+namespace wintrust::test_support {
 
 // The fixture directory the test driver generated (WINTRUST_FIXTURES); empty
 // when the variable is not set.
@@ -67,9 +67,9 @@ struct LibraryVerdict {
 // state closed on every path.
 LibraryVerdict VerifyThroughLibrary(const std::string& path);
 
-}  // namespace wintrust::testing
+}  // namespace wintrust::test_support
 
-namespace wintrust::testing {
+namespace wintrust::test_support {
 
 // A small synthetic PE image: DOS header, PE headers with 16 data
 // directories, one section of 0x200 bytes at 0x200, and, when `table` is not
@@ -89,4 +89,4 @@ Bytes WinCertificate(uint16_t revision, uint16_t type, ByteView content);
 void PutLe16(Bytes* bytes, uint64_t offset, uint16_t value);
 void PutLe32(Bytes* bytes, uint64_t offset, uint32_t value);
 
-}  // namespace wintrust::testing
+}  // namespace wintrust::test_support

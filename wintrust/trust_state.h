@@ -25,7 +25,10 @@ class TrustState {
 
   // Records the first signer: its chain as built (signing certificate first),
   // whether its last certificate is a trusted root, and the time the chain was
-  // judged at. Called at most once.
+  // judged at. A later call replaces what an earlier one recorded: the
+  // verifier records the signing certificate alone as soon as it is found, so
+  // a failure after that still names the signer, and the whole chain once it
+  // is built. Records handed out before a replacement are freed by it.
   void SetSigner(const std::vector<X509Ptr>& chain, bool rootTrusted, time_t verifiedAt);
 
   // Records the final status of the verification.

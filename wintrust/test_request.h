@@ -1,8 +1,8 @@
 // Test helper: fills a verification request for one file the way the tool
 // fills its own: no user interface, no revocation checking, the request form
 // that ends at dwUIContext.
-#ifndef SIGREPORT_WINTRUST_FILE_REQUEST_H_
-#define SIGREPORT_WINTRUST_FILE_REQUEST_H_
+#ifndef SIGREPORT_WINTRUST_TEST_REQUEST_H_
+#define SIGREPORT_WINTRUST_TEST_REQUEST_H_
 
 #include <cstddef>
 
@@ -22,4 +22,4 @@ inline void FillFileRequest(const WCHAR* path, WINTRUST_FILE_INFO* file, WINTRUS
   request->dwUIContext = WTD_UICONTEXT_EXECUTE;
 }
 
-#endif  // SIGREPORT_WINTRUST_FILE_REQUEST_H_
+#endif  // SIGREPORT_WINTRUST_TEST_REQUEST_H_
