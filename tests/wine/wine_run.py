@@ -97,12 +97,10 @@ def main(argv):
     if argv[1] == "--can-run-32-bit":
         return 0 if can_run_32_bit() else 1
     try:
-        args = command(argv[1], *argv[2:])
-        env = environment()
+        return subprocess.run(command(argv[1], *argv[2:]), env=environment()).returncode
     except (LaunchError, OSError, ValueError) as error:
         sys.stderr.write(f"wine_run: {error}\n")
         return LAUNCH_FAILED
-    return subprocess.run(args, env=env).returncode
 
 
 if __name__ == "__main__":
