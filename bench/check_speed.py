@@ -3,7 +3,9 @@
 alternating the two sides so both see the same machine:
 
 1. verifying a 256 MiB signed PE through the trust library against
-   `osslsigncode verify -CAfile root.pem` on the same file;
+   `osslsigncode verify -CAfile root.pem` on the same file, and the same for
+   a 256 MiB signed cabinet (one stored file, made by gcab) and a signed MSI
+   package holding a 256 MiB stream (made by msitools' msibuild);
 2. a whole `sigreport` run on that file against `sha1sum` followed by
    `osslsigncode verify`;
 3. a whole `sigreport` run on a 1 GiB file against `sha1sum` on it.
@@ -68,6 +70,21 @@ def alternate(runs, first, second):
     return statistics.median(times[0]), statistics.median(times[1]), statistics.median(system)
 
 
+def sign(pki, unsigned, signed):
+    subprocess.run(["osslsigncode", "sign", "-h", "sha256",
+                    "-certs", os.path.join(pki, "leaf-rsa-chain.pem"),
+                    "-key", os.path.join(pki, "leaf-rsa.key"),
+                    "-in", unsigned, "-out", signed],
+                   check=True, stdout=subprocess.DEVNULL)
+    os.remove(unsigned)
+
+
+def verified_by_library(leakcheck, path, env):
+    _, _, _, output = timed([leakcheck, "-f", path], env)
+    if not output.startswith("00000000"):
+        sys.exit(f"the library did not verify {path}: {output}")
+
+
 def report(label, ours, theirs, system, bound=1.0):
     print(f"{label}: {ours:.3f} s against {theirs:.3f} s, ratio {ours / theirs:.3f} "
           f"(bound {bound}); system time of the first {system:.3f} s")
@@ -97,20 +114,33 @@ def main():
             out.write(program)
             for _ in range(args.size):
                 out.write(block)
-        subprocess.run(["osslsigncode", "sign", "-h", "sha256",
-                        "-certs", os.path.join(pki, "leaf-rsa-chain.pem"),
-                        "-key", os.path.join(pki, "leaf-rsa.key"),
-                        "-in", unsigned, "-out", signed],
-                       check=True, stdout=subprocess.DEVNULL)
-        os.remove(unsigned)
+        sign(pki, unsigned, signed)
+
+        # A cabinet holding one stored file of the same size.
+        content = os.path.join(bench, "content.bin")
+        with open(content, "wb") as out:
+            for _ in range(args.size):
+                out.write(block)
+        unsigned_cabinet = os.path.join(bench, "large-unsigned.cab")
+        cabinet = os.path.join(bench, "large-signed.cab")
+        subprocess.run(["gcab", "-c", "-n", unsigned_cabinet, content], check=True)
+        # An MSI package holding the same bytes as its stream "payload".
+        unsigned_package = os.path.join(bench, "large-unsigned.msi")
+        package = os.path.join(bench, "large-signed.msi")
+        subprocess.run(["msibuild", unsigned_package, "-s", "sigreport benchmark package"], check=True)
+        subprocess.run(["msibuild", unsigned_package, "-a", "payload", content], check=True)
+        os.remove(content)
+        sign(pki, unsigned_cabinet, cabinet)
+        sign(pki, unsigned_package, package)
+
         env = dict(os.environ, SSL_CERT_FILE=root)
         leakcheck = os.path.join(args.build, "bin", "wintrust_leakcheck")
         sigreport = os.path.join(args.build, "bin", "sigreport")
         osslsigncode = (["osslsigncode", "verify", "-CAfile", root, "-in", signed], env)
 
-        _, _, _, output = timed([leakcheck, "-f", signed], env)
-        if not output.startswith("00000000"):
-            sys.exit("the library did not verify the file: " + output)
+        verified_by_library(leakcheck, signed, env)
+        verified_by_library(leakcheck, cabinet, env)
+        verified_by_library(leakcheck, package, env)
         timed([sigreport, signed], env)
         with open(os.path.join(args.build, "bin", "result.txt"), "rb") as result:
             if not result.read().endswith("CHECK SUCCESS".encode("utf-16-le")):
@@ -122,9 +152,16 @@ def main():
             for _ in range(1024):
                 out.write(block)
 
-        print(f"{args.runs} runs each; {args.size} MiB signed PE32+ (SHA-256 image digest), 1 GiB file")
+        print(f"{args.runs} runs each; {args.size} MiB signed PE32+, cabinet and MSI package (SHA-256 digests), "
+              "1 GiB file")
         fine = report("verification: libwintrust.so / osslsigncode verify",
                       *alternate(args.runs, [([leakcheck, "-f", signed], env)], [osslsigncode]))
+        fine &= report("cabinet verification: libwintrust.so / osslsigncode verify",
+                       *alternate(args.runs, [([leakcheck, "-f", cabinet], env)],
+                                  [(["osslsigncode", "verify", "-CAfile", root, "-in", cabinet], env)]))
+        fine &= report("MSI verification: libwintrust.so / osslsigncode verify",
+                       *alternate(args.runs, [([leakcheck, "-f", package], env)],
+                                  [(["osslsigncode", "verify", "-CAfile", root, "-in", package], env)]))
         fine &= report("signed PE: sigreport / (sha1sum + osslsigncode verify)",
                        *alternate(args.runs, [([sigreport, signed], env)],
                                   [(["sha1sum", signed], env), osslsigncode]))

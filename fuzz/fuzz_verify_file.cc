@@ -86,14 +86,14 @@ HRESULT VerifyInMemory(wintrust::ByteView bytes) {
   GUID action = WINTRUST_ACTION_GENERIC_VERIFY_V2;
   WINTRUST_DATA request{};
   wintrust::TrustState state(&request, action);
-  return wintrust::VerifyImage(bytes, &state);
+  return wintrust::VerifyImage(bytes, "", &state);
 }
 
 HRESULT VerifyCut(wintrust::ByteView bytes, uint64_t kept) {
   GUID action = WINTRUST_ACTION_GENERIC_VERIFY_V2;
   WINTRUST_DATA request{};
   wintrust::TrustState state(&request, action);
-  return wintrust::VerifySource(fuzzing::TruncatedSource(bytes, kept), &state);
+  return wintrust::VerifySource(fuzzing::TruncatedSource(bytes, kept), "", &state);
 }
 
 // The DER encoding of a name, as OpenSSL writes it.

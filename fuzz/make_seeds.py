@@ -4,8 +4,10 @@
 Usage: make_seeds.py FIXTURE_DIR OUTDIR
 
 FIXTURE_DIR is a directory made by tests/fixtures/make_fixtures.py; the
-files its manifest.tsv lists seed the PE and whole-verification targets, and
-the PKCS#7 blobs inside them seed the PKCS#7 reader. Small hand-made seeds are
+files its manifest.tsv lists seed the PE and whole-verification targets, its
+cabinets, scripts and MSI packages the cabinet, script and compound-file
+targets, and the PKCS#7 blobs inside them seed the PKCS#7 reader. Small
+hand-made seeds are
 added for every target. OUTDIR is rebuilt:
 
   OUTDIR/<target>/              seeds, one file each
@@ -24,7 +26,8 @@ import sys
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests", "fixtures"))
 import make_fixtures  # noqa: E402  (the DER helpers the fixtures are built with)
 
-TARGETS = ["fuzz_pe_image", "fuzz_signed_data", "fuzz_verify_file",
+TARGETS = ["fuzz_pe_image", "fuzz_cabinet", "fuzz_powershell_script",
+           "fuzz_compound_file", "fuzz_signed_data", "fuzz_verify_file",
            "fuzz_format", "fuzz_sha1"]
 
 
@@ -137,7 +140,11 @@ def hand_made_pe():
 
 
 def pkcs7_of(data):
-    """The first WIN_CERTIFICATE's content of a PE file, or None."""
+    """The signature blob of a signed cabinet, the first WIN_CERTIFICATE's
+    content of a PE file, or None."""
+    if data[:4] == b"MSCF" and len(data) >= 52:
+        offset, size = struct.unpack_from("<II", data, make_fixtures.CAB_SIGNATURE_LOCATOR)
+        return data[offset:offset + size] if 0 < offset and offset + size == len(data) else None
     try:
         lfanew = struct.unpack_from("<I", data, 0x3C)[0]
         optional = lfanew + 24
@@ -150,6 +157,11 @@ def pkcs7_of(data):
     if offset == 0 or size < 8 or length < 8 or offset + length > len(data):
         return None
     return data[offset + 8:offset + length]
+
+
+# ---- compound files -------------------------------------------------------
+
+COMPOUND_FILE_MAGIC = bytes.fromhex("D0CF11E0A1B11AE1")
 
 
 # ---- formatter and SHA-1 --------------------------------------------------
@@ -240,7 +252,15 @@ def main(argv):
     pkcs7_seeds.update(hand_made_pkcs7())
 
     write_all(os.path.join(outdir, "fuzz_pe_image"), pe_seeds)
+    write_all(os.path.join(outdir, "fuzz_cabinet"),
+              {name: data for name, data in files.items() if name.endswith(".cab")})
+    write_all(os.path.join(outdir, "fuzz_powershell_script"),
+              {name: data for name, data in files.items()
+               if name.endswith((".ps1", ".psm1", ".psd1"))})
     write_all(os.path.join(outdir, "fuzz_verify_file"), pe_seeds)
+    write_all(os.path.join(outdir, "fuzz_compound_file"),
+              {name: data for name, data in files.items()
+               if data.startswith(COMPOUND_FILE_MAGIC)})
     write_all(os.path.join(outdir, "fuzz_signed_data"), pkcs7_seeds)
     write_all(os.path.join(outdir, "fuzz_format"), hand_made_format())
     write_all(os.path.join(outdir, "fuzz_sha1"), hand_made_sha1())

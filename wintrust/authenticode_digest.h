@@ -11,6 +11,7 @@
 #include "wintrust/byte_view.h"
 #include "wintrust/file_source.h"
 #include "wintrust/pe_image.h"
+#include "wintrust/subject_digest.h"
 
 namespace wintrust {
 
@@ -21,10 +22,9 @@ const EVP_MD* DigestForOid(ByteView oid);
 // Hashes `bytes` with `md`; nothing only when OpenSSL fails.
 std::optional<Bytes> Digest(const EVP_MD* md, ByteView bytes);
 
-// The buffer size the library streams the image through: large enough that
-// the per-read cost vanishes, small enough to stay in the processor's cache
-// between the read and the hash.
-constexpr size_t kImageDigestBufferSize = size_t{256} << 10;
+// The buffer size the library streams the image through, the one every
+// subject uses.
+constexpr size_t kImageDigestBufferSize = kSubjectBufferSize;
 
 enum class ImageDigestError {
   kNone,

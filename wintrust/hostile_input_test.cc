@@ -16,11 +16,15 @@
 #include <cstdlib>
 #include <functional>
 
+#include "wintrust/compound_file.h"
+#include "wintrust/compound_file_builder.h"
 #include "wintrust/der_reader.h"
 #include "wintrust/file_source.h"
+#include "wintrust/msi_subject.h"
 #include "wintrust/pe_image.h"
 #include "wintrust/signed_data.h"
 #include "wintrust/signer_check.h"
+#include "wintrust/subject.h"
 #include "wintrust/test_support.h"
 #include "wintrust/timestamp.h"
 #include "wintrust/verifier.h"
@@ -464,7 +468,7 @@ TEST_F(HostileInputTest, EveryReadThatComesUpShortIsAReadFault) {
     WINTRUST_DATA request{};
     TrustState state(&request, action);
     FailingSource source(signed_, failAt);
-    HRESULT status = VerifySource(source, &state);
+    HRESULT status = VerifySource(source, "", &state);
     if (source.reads() <= failAt) {
       EXPECT_EQ(status, 0) << "no read failed";
       break;
@@ -472,6 +476,42 @@ TEST_F(HostileInputTest, EveryReadThatComesUpShortIsAReadFault) {
     EXPECT_EQ(status, kErrorReadFault) << "read " << failAt << " failed";
   }
   EXPECT_GE(failAt, 5u) << "headers, entry header, blob and the digest's reads";
+}
+
+TEST_F(HostileInputTest, EveryFailedReadOfACabinetScriptOrPackageIsAReadFault) {
+  GUID action = WINTRUST_ACTION_GENERIC_VERIFY_V2;
+  for (const std::string name :
+       {"cab-rsa-sha256.cab", "ps1-utf8-sha256.ps1", "ps1-utf16-sha256.ps1", "msi-rsa-sha256.msi", "msi-ex-sha1.msi"}) {
+    Bytes file = test_support::ReadWholeFile(test_support::FixtureDir() + "/files/" + name);
+    size_t failAt = 0;
+    for (;; ++failAt) {
+      ASSERT_LT(failAt, 100u) << name;
+      WINTRUST_DATA request{};
+      TrustState state(&request, action);
+      FailingSource source(file, failAt);
+      HRESULT status = VerifySource(source, name, &state);
+      if (source.reads() <= failAt) {
+        EXPECT_EQ(status, 0) << name << ": no read failed";
+        break;
+      }
+      EXPECT_EQ(status, kErrorReadFault) << name << ": read " << failAt << " failed";
+    }
+    EXPECT_GE(failAt, 4u) << name << ": detection, header, signature and digest reads";
+  }
+}
+
+TEST_F(HostileInputTest, CabinetSignatureLargerThanTheLibraryReads) {
+  // A sparse cabinet whose locator claims more than kMaxSignatureSize at its
+  // end: refused before anything is read or allocated for it.
+  Bytes head = test_support::ReadWholeFile(test_support::FixtureDir() + "/files/cab-rsa-sha256.cab");
+  const uint32_t offset = *ReadLe32(head, 44);
+  const uint64_t size = kMaxSignatureSize + 16;
+  PutLe32(&head, 48, static_cast<uint32_t>(size));
+  head.resize(offset);
+  std::string path = dir_ + "/oversized.cab";
+  test_support::WriteWholeFile(path, head);
+  ASSERT_EQ(truncate(path.c_str(), static_cast<off_t>(offset + size)), 0);
+  EXPECT_EQ(VerifyPath(path), CRYPT_E_ASN1_LARGE);
 }
 
 TEST_F(HostileInputTest, FileTruncatedAfterOpeningIsAReadFault) {
@@ -488,8 +528,107 @@ TEST_F(HostileInputTest, FileTruncatedAfterOpeningIsAReadFault) {
     GUID action = WINTRUST_ACTION_GENERIC_VERIFY_V2;
     WINTRUST_DATA request{};
     TrustState state(&request, action);
-    EXPECT_EQ(VerifySource(*file, &state), kErrorReadFault) << "cut to " << keep;
+    EXPECT_EQ(VerifySource(*file, "", &state), kErrorReadFault) << "cut to " << keep;
   }
+}
+
+// ---- MSI packages -----------------------------------------------------------
+
+// A compound file of `entries` (entries[0] the root) whose root also holds
+// the signature of the signed MSI fixture: the verification reaches the
+// digest, which cannot match.
+Bytes PackageWithFixtureSignature(std::vector<test_support::BuilderEntry> entries,
+                                  test_support::CompoundLayout* layout = nullptr) {
+  const Bytes fixture = test_support::ReadWholeFile(test_support::FixtureDir() + "/files/msi-rsa-sha256.msi");
+  const MemorySource source(fixture);
+  std::unique_ptr<Subject> subject;
+  EXPECT_EQ(OpenMsiSubject(source, &subject), SubjectStatus::kOk);
+  Bytes blob;
+  EXPECT_EQ(subject->ReadSignature(&blob), SubjectStatus::kOk);
+  entries.push_back(
+      {u"\x05"
+       u"DigitalSignature",
+       false, 0, blob});
+  return test_support::BuildCompoundFile(9, entries, layout);
+}
+
+TEST_F(HostileInputTest, PackageWithoutASignatureStream) {
+  std::vector<test_support::BuilderEntry> entries(2);
+  entries[1] = {u"content", false, 0, Bytes(100, 'c')};
+  EXPECT_EQ(VerifyBytes(test_support::BuildCompoundFile(9, entries)), TRUST_E_NOSIGNATURE);
+  EXPECT_EQ(VerifyBytes(PackageWithFixtureSignature(entries)), TRUST_E_BAD_DIGEST) << "signed, other content";
+}
+
+TEST_F(HostileInputTest, PackageWhoseDirectoryCannotBeRead) {
+  std::vector<test_support::BuilderEntry> entries(3);
+  entries[1] = {u"content", false, 0, Bytes(100, 'c')};
+  entries[2] = {u"more", false, 0, Bytes(5000, 'm')};
+  test_support::CompoundLayout layout;
+  const Bytes good = PackageWithFixtureSignature(entries, &layout);
+  struct Case {
+    const char* what;
+    uint64_t offset;
+    uint32_t value;
+  };
+  const Case cases[] = {
+      {"two sibling links to the same member", layout.EntryOffset(2) + 0x48, layout.directoryIndex[1]},
+      {"a child link to the root", layout.EntryOffset(0) + 0x4C, 0},
+      {"the directory's chain looping", layout.FatEntryOffset(layout.directoryStart), layout.directoryStart},
+      {"the FAT listed past the end", 0x4C, 0x7FFFFFFF},
+      {"sectors of 1 KiB", 0x1E, 10},
+  };
+  for (const Case& c : cases) {
+    Bytes file = good;
+    PutLe32(&file, c.offset, c.value);
+    EXPECT_EQ(VerifyBytes(file), TRUST_E_SUBJECT_FORM_UNKNOWN) << c.what;
+  }
+  EXPECT_EQ(VerifyBytes(ByteView(good).first(good.size() - 1)), TRUST_E_SUBJECT_FORM_UNKNOWN) << "cut by a byte";
+}
+
+TEST_F(HostileInputTest, PackageNestingAndEntryCountAreBounded) {
+  std::vector<test_support::BuilderEntry> deep(1);
+  for (uint32_t level = 0; level <= kMaxNestingLevel; ++level) {
+    deep.push_back({u"s", true, deep.size() - 1, {}});
+  }
+  EXPECT_EQ(VerifyBytes(PackageWithFixtureSignature(deep)), TRUST_E_SUBJECT_FORM_UNKNOWN);
+  std::vector<test_support::BuilderEntry> wide(kMaxCompoundEntries);
+  for (size_t i = 1; i < wide.size(); ++i) {
+    wide[i].name = {u'e', static_cast<char16_t>(0x4000 + i % 0x1000), static_cast<char16_t>(0x4000 + i / 0x1000)};
+  }
+  EXPECT_EQ(VerifyBytes(PackageWithFixtureSignature(wide)), TRUST_E_SUBJECT_FORM_UNKNOWN);
+}
+
+TEST_F(HostileInputTest, PackageSignatureStreamDamagedOrTooLarge) {
+  std::vector<test_support::BuilderEntry> entries(2);
+  entries[1] = {u"content", false, 0, Bytes(100, 'c')};
+  test_support::CompoundLayout layout;
+  const Bytes good = PackageWithFixtureSignature(entries, &layout);
+  Bytes file = good;
+  // The signature, a mini stream, starts past the end of the mini stream.
+  PutLe32(&file, layout.EntryOffset(2) + 0x74, 0x00FFFFFF);
+  EXPECT_EQ(VerifyBytes(file), TRUST_E_NOSIGNATURE) << "a signature stream that cannot be read";
+  file = good;
+  PutLe32(&file, layout.EntryOffset(2) + 0x78, static_cast<uint32_t>(kMaxSignatureSize + 1));
+  EXPECT_EQ(VerifyBytes(file), CRYPT_E_ASN1_LARGE);
+}
+
+TEST_F(HostileInputTest, PackageStreamsSharingSectorsAreReadOnce) {
+  // A thousand streams that all claim the same 4 MiB: each sector is read
+  // for one of them only, so the cost stays that of the file.
+  std::vector<test_support::BuilderEntry> entries(2);
+  entries[1] = {u"payload", false, 0, Bytes(size_t{4} << 20, 'p')};
+  for (int i = 0; i < 1000; ++i) {
+    entries.push_back({u"copy" + std::u16string(1, static_cast<char16_t>(0x4000 + i)), false, 0, Bytes(4096, 'q')});
+  }
+  test_support::CompoundLayout layout;
+  Bytes file = PackageWithFixtureSignature(entries, &layout);
+  for (size_t i = 2; i < entries.size(); ++i) {
+    PutLe32(&file, layout.EntryOffset(i) + 0x74, layout.startSector[1]);
+    PutLe32(&file, layout.EntryOffset(i) + 0x78, static_cast<uint32_t>(entries[1].content.size()));
+  }
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(VerifyBytes(file), TRUST_E_BAD_DIGEST);
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10)) << "a quadratic read would hash 4 GiB";
 }
 
 }  // namespace

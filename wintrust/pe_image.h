@@ -9,6 +9,7 @@
 
 #include "wintrust/byte_view.h"
 #include "wintrust/file_source.h"
+#include "wintrust/subject.h"  // kMaxSignatureSize
 
 namespace wintrust {
 
@@ -20,11 +21,6 @@ enum class PeStatus {
   kTooLarge,     // the PKCS#7 entry is larger than kMaxSignatureSize
   kReadFault,    // a read inside the file's size came up short or failed
 };
-
-// The largest PKCS#7 blob the library reads into memory: far above any real
-// signature (a few kilobytes to a few hundred), far below what would strain
-// the caller's memory.
-constexpr uint64_t kMaxSignatureSize = uint64_t{64} << 20;
 
 struct PeImage {
   bool pe32Plus = false;

@@ -3,12 +3,21 @@
 # which compiles them again with its own instrumentation.
 set(WINTRUST_INTERNAL_SOURCES
   authenticode_digest.cc
+  cabinet.cc
+  compound_file.cc
   chain_policy.cc
   der_reader.cc
   file_source.cc
+  msi_subject.cc
   pe_image.cc
+  pe_subject.cc
+  powershell_script.cc
+  script_text.cc
   signed_data.cc
   signer_check.cc
+  subject.cc
+  subject_digest.cc
+  subject_registry.cc
   timestamp.cc
   trust_state.cc
   verifier.cc

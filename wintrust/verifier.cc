@@ -5,9 +5,9 @@
 #include "wintrust/authenticode_digest.h"
 #include "wintrust/chain_policy.h"
 #include "wintrust/file_source.h"
-#include "wintrust/pe_image.h"
 #include "wintrust/signed_data.h"
 #include "wintrust/signer_check.h"
+#include "wintrust/subject.h"
 #include "wintrust/timestamp.h"
 
 namespace wintrust {
@@ -32,33 +32,40 @@ HRESULT FromDerError(DerError error) {
   return error == DerError::kEndOfData ? CRYPT_E_ASN1_EOD : CRYPT_E_ASN1_BADTAG;
 }
 
-HRESULT FromPeStatus(PeStatus status, HRESULT otherwise) {
+HRESULT FromSubjectStatus(SubjectStatus status) {
   switch (status) {
-    case PeStatus::kReadFault:
-      return kErrorReadFault;
-    case PeStatus::kTooLarge:
+    case SubjectStatus::kOk:
+      return 0;
+    case SubjectStatus::kNotThisFormat:
+      return TRUST_E_SUBJECT_FORM_UNKNOWN;
+    case SubjectStatus::kNoSignature:
+      return TRUST_E_NOSIGNATURE;
+    case SubjectStatus::kTooLarge:
       // The ASN.1 decoder's "value too large": the blob is refused before
       // it is decoded.
       return CRYPT_E_ASN1_LARGE;
-    default:
-      return otherwise;
+    case SubjectStatus::kBadDigest:
+      return TRUST_E_BAD_DIGEST;
+    case SubjectStatus::kReadFault:
+      return kErrorReadFault;
+    case SubjectStatus::kOpenSsl:
+      break;
   }
+  return E_OUTOFMEMORY;
 }
 
 }  // namespace
 
-HRESULT VerifySource(const ByteSource& file, TrustState* state) {
-  PeImage image;
-  PeStatus peStatus = ParsePeHeaders(file, &image);
-  if (peStatus != PeStatus::kOk) {
-    return FromPeStatus(peStatus, TRUST_E_SUBJECT_FORM_UNKNOWN);
-  }
-  SignatureBlob blob;
-  peStatus = FindPkcs7Signature(file, image, &blob);
-  if (peStatus != PeStatus::kOk) return FromPeStatus(peStatus, TRUST_E_NOSIGNATURE);
+HRESULT VerifySource(const ByteSource& file, std::string_view fileName, TrustState* state) {
+  std::unique_ptr<Subject> subject;
+  SubjectStatus subjectStatus = OpenSubject(file, fileName, &subject);
+  if (subjectStatus != SubjectStatus::kOk) return FromSubjectStatus(subjectStatus);
+  Bytes blob;
+  subjectStatus = subject->ReadSignature(&blob);
+  if (subjectStatus != SubjectStatus::kOk) return FromSubjectStatus(subjectStatus);
 
   SignedData signedData;
-  DerError derError = ParseSignedData(blob.bytes, &signedData);
+  DerError derError = ParseSignedData(blob, &signedData);
   if (derError != DerError::kNone) return FromDerError(derError);
   // SignedData that is not Authenticode's (no indirect data, no signer)
   // carries no signature of the image.
@@ -71,17 +78,9 @@ HRESULT VerifySource(const ByteSource& file, TrustState* state) {
   }
   const EVP_MD* md = DigestForOid(indirect.digestAlgorithm);
   if (md == nullptr) return NTE_BAD_ALGID;
-  file.AdviseSequential(0, image.certTableOffset);
-  std::vector<uint8_t> buffer(kImageDigestBufferSize);
   Bytes digest;
-  switch (ComputeImageDigest(file, image, md, buffer, &digest)) {
-    case ImageDigestError::kNone:
-      break;
-    case ImageDigestError::kReadFault:
-      return kErrorReadFault;
-    default:
-      return E_OUTOFMEMORY;
-  }
+  subjectStatus = subject->ComputeDigest(md, &digest);
+  if (subjectStatus != SubjectStatus::kOk) return FromSubjectStatus(subjectStatus);
   if (!SameBytes(digest, indirect.digest)) return TRUST_E_BAD_DIGEST;
 
   // Only the primary signer counts; nested signatures live in its
@@ -116,8 +115,8 @@ HRESULT VerifySource(const ByteSource& file, TrustState* state) {
   return chain.status;
 }
 
-HRESULT VerifyImage(ByteView file, TrustState* state) {
-  return VerifySource(MemorySource(file), state);
+HRESULT VerifyImage(ByteView file, std::string_view fileName, TrustState* state) {
+  return VerifySource(MemorySource(file), fileName, state);
 }
 
 HRESULT VerifyFile(const char16_t* path, TrustState* state) {
@@ -126,7 +125,7 @@ HRESULT VerifyFile(const char16_t* path, TrustState* state) {
   FileOpenError error;
   std::unique_ptr<FileSource> file = FileSource::Open(*bytesPath, &error);
   if (!file) return FromOpenError(error);
-  return VerifySource(*file, state);
+  return VerifySource(*file, *bytesPath, state);
 }
 
 }  // namespace wintrust

@@ -1,9 +1,10 @@
-// One Authenticode verification of a PE file, in Windows' order, the first
-// failure deciding the status:
-//   1. the subject is a PE image          else TRUST_E_SUBJECT_FORM_UNKNOWN
+// One Authenticode verification of a file of any subject format (subject.h),
+// in Windows' order, the first failure deciding the status:
+//   1. the file is of a format with a subject
+//                                         else TRUST_E_SUBJECT_FORM_UNKNOWN
 //   2. it carries a PKCS#7 signature      else TRUST_E_NOSIGNATURE
 //   3. the signature's SignedData holds SpcIndirectDataContent whose digest
-//      is the image's                     else an ASN.1 error, NTE_BAD_ALGID or
+//      is the subject's                   else an ASN.1 error, NTE_BAD_ALGID or
 //                                         TRUST_E_BAD_DIGEST
 //   4. the first signer's certificate is in the message and its messageDigest
 //      and signature check out            else TRUST_E_NO_SIGNER_CERT or
@@ -14,6 +15,8 @@
 // a read that fails or comes up short once the file is open (another process
 // truncated it) gives ERROR_READ_FAULT.
 #pragma once
+
+#include <string_view>
 
 #include "wintrust/byte_view.h"
 #include "wintrust/file_source.h"
@@ -32,10 +35,11 @@ constexpr HRESULT kErrorInvalidName = 123;
 // found in `state`.
 HRESULT VerifyFile(const char16_t* path, TrustState* state);
 
-// The same for bytes read through `file`.
-HRESULT VerifySource(const ByteSource& file, TrustState* state);
+// The same for bytes read through `file`; `fileName` (bytes, may be empty)
+// serves formats that are told by their extension.
+HRESULT VerifySource(const ByteSource& file, std::string_view fileName, TrustState* state);
 
 // The same for a file already in memory.
-HRESULT VerifyImage(ByteView file, TrustState* state);
+HRESULT VerifyImage(ByteView file, std::string_view fileName, TrustState* state);
 
 }  // namespace wintrust

@@ -31,7 +31,17 @@ WINE_DIFFERENCES = {
     "pe64-tampered-signature.exe": (0x80096004, "Wine reports a bad signer signature as a certificate signature"),
     "pe64-truncated-table.exe": (0x7A, "Wine fails a cut certificate table with ERROR_INSUFFICIENT_BUFFER"),
     "pe64-truncated-headers.exe": (0x800B0100, "Wine takes a PE cut inside its headers as unsigned"),
+    "cab-tampered-data.cab": (0, "Wine does not check a cabinet's digest"),
+    "cab-truncated-header.cab": (0x800B0100, "Wine takes a cabinet cut inside its header reserve as unsigned"),
+    "msi-rsa-tampered-stream.msi": (0, "Wine does not check an MSI package's digest"),
+    "msi-ex-tampered-stream.msi": (0, "Wine does not check an MSI package's digest"),
 }
+# Wine has no subject for PowerShell scripts.
+WINE_DIFFERENCES.update(
+    (name, (0x800B0003, "Wine has no PowerShell script subject"))
+    for name in ("ps1-utf8-sha256.ps1", "ps1-utf8bom-sha1.ps1", "ps1-utf16-sha256.ps1", "psm1-ascii-sha256.psm1",
+                 "ps1-late-utf8-signed-as-utf8.ps1", "ps1-late-utf8-signed-as-ansi.ps1", "ps1-unsigned.ps1",
+                 "ps1-tampered.ps1", "ps1-truncated-block.ps1"))
 
 
 @unittest.skipUnless(signed_fixtures.FIXTURE_DIR, "SIGREPORT_FIXTURES is not set")
