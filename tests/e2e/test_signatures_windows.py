@@ -11,7 +11,7 @@ import subprocess
 import unittest
 
 import signed_fixtures
-from harness import BUILD_DIR, InstallationTestCase, LinuxInstallation, WineInstallation
+from harness import BUILD_DIR, InstallationTestCase, LinuxInstallation, WineInstallation, wine_run
 
 LINUX_BUILD_DIR = os.environ.get("SIGREPORT_LINUX_BUILD_DIR", "")
 
@@ -56,7 +56,8 @@ class WineSignatureTest(InstallationTestCase):
         for pem in signed_fixtures.trusted_roots():
             der = pem[:-len(".crt")] + ".der"
             subprocess.run(["openssl", "x509", "-in", pem, "-outform", "DER", "-out", der], check=True)
-            subprocess.run(["wine", trust_root, WineInstallation.platform_path(der)], check=True, timeout=300)
+            subprocess.run(WineInstallation.command(trust_root, WineInstallation.platform_path(der)),
+                           env=wine_run.environment(), check=True, timeout=300)
 
     def test_every_fixture_matches_windows_or_the_recorded_wine_difference(self):
         fixtures = signed_fixtures.load()
