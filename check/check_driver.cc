@@ -1,5 +1,6 @@
 #include "check/check_driver.h"
 
+#include <algorithm>
 #include <cstring>
 #include <ctime>
 #include <memory>
@@ -54,15 +55,38 @@ void WriteTimestamp() {
 }
 
 // Appends `name` after a separator to the zero-terminated `path` held in
-// `capacity` units, cutting what does not fit.
-void AppendPathComponent(WideChar* path, size_t capacity, const WideChar* name) {
+// `capacity` units, cutting what does not fit; returns whether all of it
+// fitted.
+bool AppendPathComponent(WideChar* path, size_t capacity, const WideChar* name) {
   size_t length = WideLength(path);
+  bool fits = true;
   auto put = [&](WideChar unit) {
-    if (length + 1 < capacity) path[length++] = unit;
+    if (length + 1 < capacity) {
+      path[length++] = unit;
+    } else {
+      fits = false;
+    }
   };
   put(platform::kPathSeparator);
   for (; *name != 0; ++name) put(*name);
   path[length] = 0;
+  return fits;
+}
+
+// The trust library's full path in `path`, of `capacity` units, and whether
+// it is whole. A directory that cannot be found leaves just the file name;
+// one that does not fit, or a name that does not fit after it, leaves the
+// path cut where the buffer ends. Only a whole path names the library's place.
+bool MakeTrustLibraryPath(WideChar* path, size_t capacity) {
+  if (platform::GetTrustLibraryDirectory(path, capacity)) {
+    return AppendPathComponent(path, capacity, platform::kTrustLibraryFileName);
+  }
+  if (path[0] == 0) {
+    const size_t length = std::min(WideLength(platform::kTrustLibraryFileName), capacity - 1);
+    std::memcpy(path, platform::kTrustLibraryFileName, length * sizeof(WideChar));
+    path[length] = 0;
+  }
+  return false;
 }
 
 // The checks that write into the open report; each early end returns.
@@ -87,10 +111,10 @@ void CheckIntoReport(const WideChar* target) {
   LogPrintf(true, WIDE("OSVer: %d.%d"), {version.major, version.minor});
 
   const std::unique_ptr<WideChar[]> libraryPath(new WideChar[platform::kTrustLibraryPathCapacity]);
-  platform::GetTrustLibraryDirectory(libraryPath.get(), platform::kTrustLibraryPathCapacity);
-  AppendPathComponent(libraryPath.get(), platform::kTrustLibraryPathCapacity, platform::kTrustLibraryFileName);
+  const bool libraryPathWhole = MakeTrustLibraryPath(libraryPath.get(), platform::kTrustLibraryPathCapacity);
   {
-    const platform::File file = platform::OpenForReading(libraryPath.get());
+    // A path that is not whole could name an unrelated file: never opened.
+    const platform::File file = libraryPathWhole ? platform::OpenForReading(libraryPath.get()) : platform::File();
     if (!file.IsOpen()) {
       LogPrintf(true, WIDE("Fail open Wintrust.dll. %s\r\n"), {libraryPath.get()});
       return;

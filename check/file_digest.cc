@@ -32,18 +32,16 @@ bool DigestWholeFile(const platform::File& file, FileDigest* digest) {
   hasher.Init();
   hasher.Reset();
 
-  std::unique_ptr<uint8_t[]> content;
-  if (size < kWholeBufferLimit) {
-    // One byte at least, so an empty file still has a valid buffer.
-    content.reset(new (std::nothrow) uint8_t[std::max<uint64_t>(size, 1)]);
+  bool whole = false;
+  if (size < kWholeBufferLimit && size <= SIZE_MAX) {
+    const platform::ReadBuffer content(static_cast<size_t>(size));
+    if (content.data() != nullptr) {
+      if (!platform::ReadExactly(file, content.data(), static_cast<size_t>(size))) return false;
+      hasher.Update(content.data(), static_cast<uint32_t>(size));
+      whole = true;
+    }
   }
-  if (content) {
-    if (!platform::ReadExactly(file, content.get(), size)) return false;
-    hasher.Update(content.get(), static_cast<uint32_t>(size));
-    content.reset();
-  } else if (!HashStreamed(file, size, hasher)) {
-    return false;
-  }
+  if (!whole && !HashStreamed(file, size, hasher)) return false;
 
   uint8_t bytes[20];
   hasher.Final(bytes);

@@ -15,5 +15,6 @@ set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 
-# Test programs built here run under Wine.
-set(CMAKE_CROSSCOMPILING_EMULATOR wine)
+# Test programs built here run under Wine, started by the tests' launcher,
+# which picks the loader for the program's machine type and the prefix.
+set(CMAKE_CROSSCOMPILING_EMULATOR python3 ${CMAKE_CURRENT_LIST_DIR}/../tests/wine/wine_run.py)

@@ -3,13 +3,18 @@
 // Rules:
 //   - an element ReadTlv accepts starts at the input, ends inside it, has a
 //     header of 2 to 6 bytes, and reads back the same from exactly its own
-//     bytes; one byte fewer is kEndOfData;
-//   - every view ParseSignedData returns points into the input; certificates
-//     are whole SEQUENCE elements; the encapsulated content's octets are the
-//     content of its element;
+//     bytes; one byte fewer is kEndOfData; an indefinite length (BER) sits
+//     on a constructed element and its whole ends in the end-of-contents
+//     octets right after its content;
+//   - every view ParseSignedData returns points into the input, but for the
+//     value of an OCTET STRING content sent in segments, which points into
+//     the joined copy; certificates are whole SEQUENCE elements; the
+//     encapsulated content's octets are the content of its element, or the
+//     OCTET STRING's value;
 //   - bytes after the ContentInfo change nothing, and the ContentInfo cut by
 //     one byte is kEndOfData;
 //   - the signer certificate found is one of the message's certificates.
+#include <algorithm>
 #include <vector>
 
 #include "fuzz/fuzz_check.h"
@@ -41,9 +46,16 @@ Place PlaceOf(ByteView part, ByteView whole) {
   return {static_cast<size_t>(part.data() - whole.data()), part.size()};
 }
 
+// The content views point into the input unless they point into the joined
+// copy of a segmented OCTET STRING.
+ByteView ContentHome(const wintrust::SignedData& data, ByteView input) {
+  return data.joinedContent.empty() ? input : ByteView(data.joinedContent);
+}
+
 std::vector<Place> Places(const wintrust::SignedData& data, ByteView input) {
-  std::vector<Place> places = {PlaceOf(data.contentType, input), PlaceOf(data.signedContent, input),
-                               PlaceOf(data.contentElement, input)};
+  const ByteView home = ContentHome(data, input);
+  std::vector<Place> places = {PlaceOf(data.contentType, input), PlaceOf(data.signedContent, home),
+                               PlaceOf(data.contentElement, home)};
   for (ByteView certificate : data.certificates) places.push_back(PlaceOf(certificate, input));
   for (const wintrust::SignerInfo& signer : data.signers) {
     for (ByteView part :
@@ -62,9 +74,16 @@ void CheckTlv(ByteView input) {
   if (error != DerError::kNone) return;
   FUZZ_CHECK(tlv.whole.data() == input.data() && tlv.whole.size() <= input.size());
   FUZZ_CHECK(tlv.tag == input[0]);
-  const size_t headerSize = tlv.whole.size() - tlv.content.size();
+  FUZZ_CHECK(tlv.content.data() >= tlv.whole.data());
+  const size_t headerSize = static_cast<size_t>(tlv.content.data() - tlv.whole.data());
   FUZZ_CHECK(headerSize >= 2 && headerSize <= 6);
-  FUZZ_CHECK(tlv.content.data() == tlv.whole.data() + headerSize);
+  const size_t trailerSize = tlv.whole.size() - headerSize - tlv.content.size();
+  if (input[1] == 0x80) {
+    FUZZ_CHECK((tlv.tag & 0x20) != 0 && headerSize == 2 && trailerSize == 2);
+    FUZZ_CHECK(tlv.whole[tlv.whole.size() - 2] == 0 && tlv.whole[tlv.whole.size() - 1] == 0);
+  } else {
+    FUZZ_CHECK(trailerSize == 0);
+  }
   Tlv again;
   FUZZ_CHECK(wintrust::ReadTlv(tlv.whole, &again) == DerError::kNone);
   FUZZ_CHECK(again.whole.size() == tlv.whole.size() && again.content.size() == tlv.content.size());
@@ -89,20 +108,24 @@ void CheckSignedData(ByteView input) {
   if (error != DerError::kNone) return;
 
   for (const Place& place : Places(data, input)) {
-    FUZZ_CHECK(place.offset + place.size <= input.size());
+    FUZZ_CHECK(place.offset + place.size <= std::max(input.size(), data.joinedContent.size()));
   }
+  FUZZ_CHECK(Inside(data.contentElement, ContentHome(data, input)) &&
+             Inside(data.signedContent, ContentHome(data, input)));
   for (ByteView certificate : data.certificates) {
     Tlv tlv;
     FUZZ_CHECK(wintrust::ReadTlv(certificate, &tlv) == DerError::kNone);
     FUZZ_CHECK(tlv.tag == wintrust::der::kSequence && tlv.whole.size() == certificate.size());
   }
-  if (!data.contentElement.empty()) {
+  // Either the content octets of the element, or the OCTET STRING value
+  // that is both.
+  const bool sameView = data.contentElement.data() == data.signedContent.data() &&
+                        data.contentElement.size() == data.signedContent.size();
+  if (!sameView) {
     Tlv element;
     FUZZ_CHECK(wintrust::ReadTlv(data.contentElement, &element) == DerError::kNone);
     FUZZ_CHECK(element.content.data() == data.signedContent.data() &&
                element.content.size() == data.signedContent.size());
-  } else {
-    FUZZ_CHECK(data.signedContent.empty());
   }
 
   // The ContentInfo alone parses the same; with trailing bytes too; cut, it
@@ -116,13 +139,15 @@ void CheckSignedData(ByteView input) {
     wintrust::SignedData again;
     FUZZ_CHECK(wintrust::ParseSignedData(*copy, &again) == DerError::kNone);
     FUZZ_CHECK(Places(again, *copy) == Places(data, input));
+    FUZZ_CHECK(again.joinedContent == data.joinedContent);
   }
   wintrust::SignedData cut;
   FUZZ_CHECK(wintrust::ParseSignedData(ByteView(exact).first(exact.size() - 1), &cut) == DerError::kEndOfData);
 
   wintrust::IndirectData indirect;
   if (wintrust::ParseIndirectData(data.contentElement, &indirect)) {
-    FUZZ_CHECK(Inside(indirect.digestAlgorithm, input) && Inside(indirect.digest, input));
+    const ByteView home = ContentHome(data, input);
+    FUZZ_CHECK(Inside(indirect.digestAlgorithm, home) && Inside(indirect.digest, home));
   }
 
   std::vector<wintrust::X509Ptr> certificates = wintrust::ParseCertificates(data.certificates);

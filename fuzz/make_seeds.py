@@ -47,7 +47,15 @@ def algorithm(dotted):
     return der(0x30, oid(dotted) + b"\x05\x00")
 
 
-def signer_info(by_key_id):
+def pss_algorithm():
+    """id-RSASSA-PSS with SHA-256, MGF1 with SHA-256 and a 32-byte salt."""
+    return der(0x30, oid("1.2.840.113549.1.1.10") + der(0x30, (
+        der(0xA0, algorithm(SHA256)) +
+        der(0xA1, der(0x30, oid("1.2.840.113549.1.1.8") + algorithm(SHA256))) +
+        der(0xA2, der(0x02, b"\x20")))))
+
+
+def signer_info(by_key_id, signature_algorithm=None):
     if by_key_id:
         identifier = der(0x80, b"\x01\x02\x03\x04")
     else:
@@ -57,17 +65,27 @@ def signer_info(by_key_id):
     attributes = der(0xA0, der(0x30, oid(MESSAGE_DIGEST) +
                                der(0x31, der(0x04, bytes(32)))))
     return der(0x30, der(0x02, b"\x01") + identifier + algorithm(SHA256) +
-               attributes + algorithm("1.2.840.113549.1.1.1") +
+               attributes +
+               (signature_algorithm or algorithm("1.2.840.113549.1.1.1")) +
                der(0x04, bytes(16)))
 
 
-def content_info(signers, certificates=b"", content=True):
+def content_info(signers, certificates=b"", content="sequence"):
+    """SignedData over an SpcIndirectDataContent carried as `content`:
+    "sequence" (version 1), "octets" (version 3, an OCTET STRING eContent),
+    "segments" (the same in two segments, BER), or None."""
     indirect = der(0x30, der(0x30, oid("1.3.6.1.4.1.311.2.1.15") + der(0x30, b"")) +
                    der(0x30, algorithm(SHA256) + der(0x04, bytes(32))))
     encapsulated = oid(SPC_INDIRECT_DATA)
-    if content:
+    if content == "sequence":
         encapsulated += der(0xA0, indirect)
-    body = (der(0x02, b"\x01") + der(0x31, algorithm(SHA256)) +
+    elif content == "octets":
+        encapsulated += der(0xA0, der(0x04, indirect))
+    elif content == "segments":
+        encapsulated += der(0xA0, make_fixtures.ber_encode(
+            0x24, der(0x04, indirect[:10]) + der(0x04, indirect[10:])))
+    version = b"\x01" if content in ("sequence", None) else b"\x03"
+    body = (der(0x02, version) + der(0x31, algorithm(SHA256)) +
             der(0x30, encapsulated))
     if certificates:
         body += der(0xA0, certificates)
@@ -81,8 +99,14 @@ def hand_made_pkcs7():
         "minimal": content_info(b""),
         "signer-by-name": content_info(signer_info(False), junk_certificate),
         "signer-by-key-id": content_info(signer_info(True)),
-        "no-content": content_info(signer_info(False), content=False),
+        "no-content": content_info(signer_info(False), content=None),
+        "octet-string-content": content_info(signer_info(False), content="octets"),
+        "octet-string-segments": content_info(signer_info(False), content="segments"),
+        "pss-signer": content_info(signer_info(False, pss_algorithm()), junk_certificate),
         "indefinite": b"\x30\x80" + oid(SIGNED_DATA) + b"\xA0\x80\x30\x80\x00\x00\x00\x00\x00\x00",
+        "indefinite-outer-layers": make_fixtures.ber_outer_layers(
+            content_info(signer_info(False), junk_certificate)),
+        "indefinite-past-the-cap": b"\x30\x80" * 70 + b"\x00\x00" * 70,
         "long-length": b"\x30\x84\x00\x00\x00\x05" + oid("1.2"),
         "nested": b"\x30\x02" * 64,
     }

@@ -1,11 +1,13 @@
 #include "platform/file.h"
 
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdint>
 #include <cstdio>
 #include <string>
 
@@ -29,6 +31,32 @@ int Descriptor(const File& file) {
 
 void File::Close() {
   if (IsOpen()) close(static_cast<int>(Release()));
+}
+
+ReadBuffer::ReadBuffer(size_t size) {
+  // Transparent huge pages are 2 MiB and must start on a 2 MiB boundary: the
+  // mapping is taken that much larger and the buffer starts on the first
+  // boundary inside it.
+  constexpr size_t kHugePage = size_t{2} << 20;
+  if (size > SIZE_MAX - kHugePage) return;
+  const size_t mappingSize = std::max<size_t>(size, 1) + kHugePage;
+  void* mapping = mmap(nullptr, mappingSize, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  if (mapping == MAP_FAILED) return;
+  mapping_ = mapping;
+  mappingSize_ = mappingSize;
+  const uintptr_t start = (reinterpret_cast<uintptr_t>(mapping) + kHugePage - 1) & ~(kHugePage - 1);
+  data_ = reinterpret_cast<uint8_t*>(start);
+  // Where huge pages are offered on request, each fault maps 2 MiB at once;
+  // populating the whole buffer in one call then spares the read its page
+  // faults, which cost far more taken one by one inside the copy. Either
+  // refused (an older kernel), the read faults the pages in all the same.
+  const size_t usable = mappingSize - (start - reinterpret_cast<uintptr_t>(mapping));
+  madvise(data_, usable, MADV_HUGEPAGE);
+  madvise(data_, usable, MADV_POPULATE_WRITE);
+}
+
+ReadBuffer::~ReadBuffer() {
+  if (mapping_ != nullptr) munmap(mapping_, mappingSize_);
 }
 
 File OpenForReading(const WideChar* path) {

@@ -24,6 +24,23 @@ void File::Close() {
   if (IsOpen()) CloseHandle(reinterpret_cast<HANDLE>(Release()));
 }
 
+ReadBuffer::ReadBuffer(size_t size) {
+  size = std::max<size_t>(size, 1);
+  // Large pages are committed whole when allocated; they need the lock-memory
+  // privilege, which few accounts hold, so small pages are the usual answer.
+  const size_t largePage = GetLargePageMinimum();
+  if (largePage != 0 && size >= largePage && size <= SIZE_MAX - largePage) {
+    const size_t rounded = (size + largePage - 1) / largePage * largePage;
+    mapping_ = VirtualAlloc(nullptr, rounded, MEM_RESERVE | MEM_COMMIT | MEM_LARGE_PAGES, PAGE_READWRITE);
+  }
+  if (mapping_ == nullptr) mapping_ = VirtualAlloc(nullptr, size, MEM_RESERVE | MEM_COMMIT, PAGE_READWRITE);
+  data_ = static_cast<uint8_t*>(mapping_);
+}
+
+ReadBuffer::~ReadBuffer() {
+  if (mapping_ != nullptr) VirtualFree(mapping_, 0, MEM_RELEASE);
+}
+
 File OpenForReading(const WideChar* path) {
   File file = Adopt(CreateFileW(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
                                 FILE_ATTRIBUTE_ARCHIVE, nullptr));
@@ -49,10 +66,38 @@ File CreateTemporaryBeside(const WideChar* finalPath, WideString* temporaryPath)
   return File();
 }
 
+namespace {
+
+// Writes the content of the file at `sourcePath` over the file at
+// `finalPath`, which is opened in place and cut to that length: the way to a
+// file that another program holds open sharing reading and writing but not
+// deletion, which refuses a move over it. A link at `finalPath` is itself
+// replaced, never followed.
+bool CopyInPlace(const WideString& sourcePath, const WideChar* finalPath) {
+  const File source = Adopt(CreateFileW(sourcePath.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                        FILE_ATTRIBUTE_NORMAL, nullptr));
+  const File target = Adopt(CreateFileW(finalPath, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                        CREATE_ALWAYS, FILE_ATTRIBUTE_ARCHIVE | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+  if (!source.IsOpen() || !target.IsOpen()) return false;
+  for (;;) {
+    char chunk[1 << 16];
+    DWORD count = 0;
+    if (!ReadFile(Handle(source), chunk, sizeof(chunk), &count, nullptr)) return false;
+    if (count == 0) return true;
+    if (!WriteAll(target, chunk, count)) return false;
+  }
+}
+
+}  // namespace
+
 bool MoveIntoPlace(const WideString& temporaryPath, const WideChar* finalPath) {
   if (MoveFileExW(temporaryPath.c_str(), finalPath, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) return true;
+  // Windows refuses the move for sharing with either of these codes.
+  const DWORD error = GetLastError();
+  const bool copied =
+      (error == ERROR_SHARING_VIOLATION || error == ERROR_ACCESS_DENIED) && CopyInPlace(temporaryPath, finalPath);
   DeleteFileW(temporaryPath.c_str());
-  return false;
+  return copied;
 }
 
 uint64_t SizeOf(const File& file) {

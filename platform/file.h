@@ -40,6 +40,27 @@ class File {
   intptr_t native_ = kInvalid;
 };
 
+// Memory that a whole file is read into, released when its owner goes. It is
+// taken straight from the system, in large pages where the system gives
+// them, so that the read fills it without the kernel faulting in and zeroing
+// it one small page at a time. data() is null when there is no memory for
+// it.
+class ReadBuffer {
+ public:
+  explicit ReadBuffer(size_t size);
+  ReadBuffer(const ReadBuffer&) = delete;
+  ReadBuffer& operator=(const ReadBuffer&) = delete;
+  ~ReadBuffer();
+
+  uint8_t* data() const { return data_; }
+
+ private:
+  // What was taken from the system; data_ lies inside it.
+  void* mapping_ = nullptr;
+  size_t mappingSize_ = 0;
+  uint8_t* data_ = nullptr;
+};
+
 // Opens an existing regular file for reading while other processes may go on
 // reading and writing it. A path that is missing, unreadable or not a regular
 // file (directory, FIFO, device, socket) gives a closed File. Never blocks.
@@ -52,8 +73,11 @@ File OpenForReading(const WideChar* path);
 File CreateTemporaryBeside(const WideChar* finalPath, WideString* temporaryPath);
 
 // Renames the closed file at `temporaryPath` to `finalPath`, replacing what
-// stood there (a link itself, never the file a link points to). On failure
-// the temporary file is removed and false returned.
+// stood there (a link itself, never the file a link points to). On Windows,
+// when the move is refused because another program holds `finalPath` open
+// without sharing its deletion, the content is written over that file in
+// place instead, which works where that program shares writing. The
+// temporary file is gone afterwards; false when nothing was placed.
 bool MoveIntoPlace(const WideString& temporaryPath, const WideChar* finalPath);
 
 // The full size of an open file in bytes.

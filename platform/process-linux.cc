@@ -30,15 +30,15 @@ std::string ReadExecutableLink() {
   }
 }
 
-bool CopyText(const WideString& text, WideChar* buffer, size_t capacity) {
+// Copies `text` into `buffer`, or as much of it as fits when `cut` is set
+// (otherwise an empty text); returns whether all of it fitted.
+bool CopyText(const WideString& text, WideChar* buffer, size_t capacity, bool cut = false) {
   if (capacity == 0) return false;
-  if (text.size() >= capacity) {
-    buffer[0] = 0;
-    return false;
-  }
-  std::memcpy(buffer, text.data(), text.size() * sizeof(WideChar));
-  buffer[text.size()] = 0;
-  return true;
+  const bool fits = text.size() < capacity;
+  const size_t length = fits ? text.size() : cut ? capacity - 1 : 0;
+  std::memcpy(buffer, text.data(), length * sizeof(WideChar));
+  buffer[length] = 0;
+  return fits;
 }
 
 // Leading decimal digits of `text` from `at`, advancing `at` past them.
@@ -72,7 +72,7 @@ OsVersion GetOsVersion() {
   return version;
 }
 
-void GetTrustLibraryDirectory(WideChar* buffer, size_t capacity) {
+bool GetTrustLibraryDirectory(WideChar* buffer, size_t capacity) {
   // The trust library is installed at a fixed place relative to the
   // executable: <prefix>/bin/sigreport and <prefix>/<library dir>/.
   const std::string executable = ReadExecutableLink();
@@ -82,10 +82,10 @@ void GetTrustLibraryDirectory(WideChar* buffer, size_t capacity) {
                                      : executable.rfind('/', binSeparator - 1);
   if (prefixSeparator == std::string::npos) {
     if (capacity > 0) buffer[0] = 0;
-    return;
+    return false;
   }
   const std::string directory = executable.substr(0, prefixSeparator + 1) + SIGREPORT_TRUST_LIBRARY_DIR;
-  CopyText(DecodeUtf8(directory), buffer, capacity);
+  return CopyText(DecodeUtf8(directory), buffer, capacity, true);
 }
 
 void PrintToConsole(const WideChar* text) {

@@ -32,9 +32,20 @@ OsVersion GetOsVersion() {
   return {info.dwMajorVersion, info.dwMinorVersion};
 }
 
-void GetTrustLibraryDirectory(WideChar* buffer, size_t capacity) {
+bool GetTrustLibraryDirectory(WideChar* buffer, size_t capacity) {
+  if (capacity == 0) return false;
   const UINT length = GetSystemDirectoryW(buffer, static_cast<UINT>(capacity));
-  if ((length == 0 || length >= capacity) && capacity > 0) buffer[0] = 0;
+  if (length > 0 && length < capacity) return true;
+  buffer[0] = 0;
+  if (length == 0) return false;
+  // Too long for the buffer: the answer was the size it needs, terminator
+  // included. Ask again with room for all of it and keep the start.
+  std::wstring directory(length, L'\0');
+  const UINT written = GetSystemDirectoryW(directory.data(), length);
+  if (written == 0 || written >= length) return false;
+  directory.copy(buffer, capacity - 1);
+  buffer[capacity - 1] = 0;
+  return false;
 }
 
 void PrintToConsole(const WideChar* text) {

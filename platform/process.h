@@ -33,9 +33,11 @@ struct OsVersion {
 OsVersion GetOsVersion();
 
 // Writes the directory that holds the trust library, without a trailing
-// separator, zero-terminated, into `buffer` of `capacity` units. Leaves an
-// empty text when it cannot be found or does not fit.
-void GetTrustLibraryDirectory(WideChar* buffer, size_t capacity);
+// separator, zero-terminated, into `buffer` of `capacity` units, and returns
+// true. When the directory cannot be found or does not fit, returns false and
+// leaves as much of it as is known and fits: the start of a directory too
+// long for the buffer, or an empty text.
+bool GetTrustLibraryDirectory(WideChar* buffer, size_t capacity);
 
 // Prints `text` on standard output (UTF-8 where the output is not a console).
 void PrintToConsole(const WideChar* text);

@@ -1,6 +1,7 @@
 // Functions that each break one rule of check_block_instructions.py, so that
 // the tests can show the check rejecting them. They are only disassembled,
-// never linked into a program or called.
+// never linked into a program or called. The 32-bit build has its own forms
+// of those that name registers.
 
 extern "C" {
 
@@ -40,12 +41,13 @@ void FixtureX86WithAndn() {
   asm volatile("andn %eax, %ecx, %edx");
 }
 
-void FixtureX86With64BitAdd() {
-  asm volatile("add %rax, %rcx");
-}
-
 void FixtureAvxWithBranch() {
   asm volatile("vzeroupper\n1:\n\tadd $1, %eax\n\tjne 1b");
+}
+
+#if defined(__x86_64__)
+void FixtureX86With64BitAdd() {
+  asm volatile("add %rax, %rcx");
 }
 
 void FixtureSse2WithCall() {
@@ -55,5 +57,19 @@ void FixtureSse2WithCall() {
 void FixtureX86WithStackSpill() {
   asm volatile("mov %eax, -4(%rsp)");
 }
+#else
+void FixtureSse2WithCall() {
+  asm volatile("call *%eax");
+}
+
+void FixtureX86WithStackSpill() {
+  asm volatile("mov %eax, -4(%esp)");
+}
+
+// The argument may be loaded from the stack, but nothing may be stored there.
+void FixtureX86WithArgumentStore() {
+  asm volatile("mov %eax, 4(%esp)");
+}
+#endif
 
 }  // extern "C"

@@ -70,6 +70,7 @@ SHA1_SKELETON_INLINE void LoadBlockScalar(const uint8_t* block, uint32_t* w, uin
   ScheduleBarrier();
 }
 
+#if defined(__x86_64__)
 // W[t] = ROTL1(W[t-3] ^ W[t-8] ^ W[t-14] ^ W[t-16]), stored into the schedule.
 // The eight newest words are also kept in registers, so that only the two
 // oldest inputs are read from memory; W[t] is computed in the register of
@@ -127,6 +128,56 @@ SHA1_SKELETON_INLINE void ExpandSchedule(uint32_t* w, const uint32_t (&x)[8]) {
   SHA1_EXPAND_GROUP(76, x4, x5, x6, x7, x0, x1, x2, x3);
 }
 
+#else
+// The 32-bit form has seven registers for the block function, too few for
+// the eight-word window besides the schedule's address: every input of a
+// word is read from the schedule except W[t-3] of the group's last word,
+// which is the group's first word and still in a register. The order and
+// the rotation follow the 64-bit form above.
+#define SHA1_EXPAND_WORD(t, word, newest)  \
+  asm("movl %[w8], %[x]\n\t"               \
+      "xorl %[w14], %[x]\n\t"              \
+      "xorl %[w16], %[x]\n\t"              \
+      "xorl %[w3], %[x]\n\t"               \
+      "rorl $31, %[x]\n\t"                 \
+      "movl %[x], %[wt]"                   \
+      : [x] "=&r"(word), [wt] "=m"(w[(t)]) \
+      : [w3] "rm"(newest), [w8] "m"(w[(t)-8]), [w14] "m"(w[(t)-14]), [w16] "m"(w[(t)-16]))
+
+// One group: W[t] to W[t+3], stored before the next group starts.
+#define SHA1_EXPAND_GROUP(t)               \
+  SHA1_EXPAND_WORD((t), x0, w[(t)-3]);     \
+  SHA1_EXPAND_WORD((t) + 1, x1, w[(t)-2]); \
+  SHA1_EXPAND_WORD((t) + 2, x2, w[(t)-1]); \
+  SHA1_EXPAND_WORD((t) + 3, x3, x0);       \
+  ScheduleBarrier()
+
+// W16..W79 in 16 groups of four. The window that step 1 leaves is not
+// needed: its words are read back from the schedule.
+SHA1_SKELETON_INLINE void ExpandSchedule(uint32_t* w, const uint32_t (&)[8]) {
+  uint32_t x0;
+  uint32_t x1;
+  uint32_t x2;
+  uint32_t x3;
+  SHA1_EXPAND_GROUP(16);
+  SHA1_EXPAND_GROUP(20);
+  SHA1_EXPAND_GROUP(24);
+  SHA1_EXPAND_GROUP(28);
+  SHA1_EXPAND_GROUP(32);
+  SHA1_EXPAND_GROUP(36);
+  SHA1_EXPAND_GROUP(40);
+  SHA1_EXPAND_GROUP(44);
+  SHA1_EXPAND_GROUP(48);
+  SHA1_EXPAND_GROUP(52);
+  SHA1_EXPAND_GROUP(56);
+  SHA1_EXPAND_GROUP(60);
+  SHA1_EXPAND_GROUP(64);
+  SHA1_EXPAND_GROUP(68);
+  SHA1_EXPAND_GROUP(72);
+  SHA1_EXPAND_GROUP(76);
+}
+#endif
+
 // The eight newest words of step 1 for the variants that stored them with
 // vector instructions: read back from the schedule.
 SHA1_SKELETON_INLINE void ReadWindow(const uint32_t* w, uint32_t (&x)[8]) {
@@ -153,13 +204,25 @@ SHA1_SKELETON_INLINE void ReadWindow(const uint32_t* w, uint32_t (&x)[8]) {
   "movl %[b], %[f]\n\t"  \
   "xorl %[c], %[f]\n\t"  \
   "xorl %[a], %[f]\n\t"
+// The majority is (b AND c) plus (a AND (b XOR c)): the two terms have no
+// bit in common. The first goes straight into d, which is the next round's
+// e, so no register beyond the working variables is needed; the 32-bit form
+// has none to spare.
 #define SHA1_NEXT_MAJORITY \
   "movl %[b], %[f]\n\t"    \
-  "movl %[b], %[t]\n\t"    \
-  "orl %[c], %[f]\n\t"     \
-  "andl %[c], %[t]\n\t"    \
-  "andl %[a], %[f]\n\t"    \
-  "orl %[t], %[f]\n\t"
+  "andl %[c], %[f]\n\t"    \
+  "addl %[f], %[d]\n\t"    \
+  "movl %[b], %[f]\n\t"    \
+  "xorl %[c], %[f]\n\t"    \
+  "andl %[a], %[f]\n\t"
+
+// The address registers in their full width, which needs no address-size
+// prefix.
+#if defined(__x86_64__)
+#define SHA1_ADDRESS_WIDTH "q"
+#else
+#define SHA1_ADDRESS_WIDTH ""
+#endif
 
 // Adds the schedule word and the round function value to e: as two
 // additions when the word already holds the round constant, otherwise with
@@ -170,7 +233,7 @@ SHA1_SKELETON_INLINE void ReadWindow(const uint32_t* w, uint32_t (&x)[8]) {
   "addl %[f], %[e]\n\t"
 #define SHA1_ADD_WITH_K(constant) \
   "addl %[word], %[e]\n\t"        \
-  "leal " #constant "(%q[e], %q[f]), %[e]\n\t"
+  "leal " #constant "(%" SHA1_ADDRESS_WIDTH "[e], %" SHA1_ADDRESS_WIDTH "[f]), %[e]\n\t"
 
 // Adds ROTL5(a) to e, then turns a into ROTL30(a) in place: 5 + 25.
 #define SHA1_ADD_A_AND_ROTATE \
@@ -187,29 +250,30 @@ SHA1_SKELETON_INLINE void ReadWindow(const uint32_t* w, uint32_t (&x)[8]) {
 // The roles are the textbook ones, except that on entry b already holds
 // ROTL30 of its textbook value (the textbook round would rotate it now) and f
 // holds this round's round function value. The new a is left in e; the
-// caller rotates the roles. d plays no part in a round.
-#define SHA1_ROUND(next, add, ra, rb, rc, re, word_t)                \
-  asm(add next SHA1_ADD_A_AND_ROTATE                                 \
-      : [a] "+r"(ra), [e] "+r"(re), [f] "+&r"(f), [t] "=&r"(scratch) \
+// caller rotates the roles. d, the next round's e, only takes the first term
+// of a majority.
+#define SHA1_ROUND(next, add, ra, rb, rc, rd, re, word_t)      \
+  asm(add next SHA1_ADD_A_AND_ROTATE                           \
+      : [a] "+r"(ra), [d] "+r"(rd), [e] "+r"(re), [f] "+&r"(f) \
       : [b] "r"(rb), [c] "r"(rc), [word] "m"(word_t))
 
 // Round 79 computes no next round function and leaves a plain: a copy of it
-// is rotated instead.
+// is rotated instead, in f, which is free once added.
 #define SHA1_LAST_ROUND(add, ra, re, word_t) \
   asm(add                                    \
-      "movl %[a], %[t]\n\t"                  \
-      "roll $5, %[t]\n\t"                    \
-      "addl %[t], %[e]"                      \
-      : [e] "+r"(re), [t] "=&r"(scratch)     \
-      : [a] "r"(ra), [f] "r"(f), [word] "m"(word_t))
+      "movl %[a], %[f]\n\t"                  \
+      "roll $5, %[f]\n\t"                    \
+      "addl %[f], %[e]"                      \
+      : [e] "+r"(re), [f] "+&r"(f)           \
+      : [a] "r"(ra), [word] "m"(word_t))
 
 // Five rounds from t bring the roles back to where they started.
 #define SHA1_FIVE_ROUNDS(t, add, n0, n1, n2, n3, n4) \
-  SHA1_ROUND(n0, add, a, b, c, e, w[(t)]);           \
-  SHA1_ROUND(n1, add, e, a, b, d, w[(t) + 1]);       \
-  SHA1_ROUND(n2, add, d, e, a, c, w[(t) + 2]);       \
-  SHA1_ROUND(n3, add, c, d, e, b, w[(t) + 3]);       \
-  SHA1_ROUND(n4, add, b, c, d, a, w[(t) + 4])
+  SHA1_ROUND(n0, add, a, b, c, d, e, w[(t)]);        \
+  SHA1_ROUND(n1, add, e, a, b, c, d, w[(t) + 1]);    \
+  SHA1_ROUND(n2, add, d, e, a, b, c, w[(t) + 2]);    \
+  SHA1_ROUND(n3, add, c, d, e, a, b, w[(t) + 3]);    \
+  SHA1_ROUND(n4, add, b, c, d, e, a, w[(t) + 4])
 
 #define SHA1_K0 SHA1_ADD_WITH_K(0x5A827999)
 #define SHA1_K1 SHA1_ADD_WITH_K(0x6ED9EBA1)
@@ -234,7 +298,6 @@ SHA1_SKELETON_INLINE void CompressRounds(const uint32_t* w, uint32_t* hash) {
   uint32_t e = hash[4];
   uint32_t f = d ^ (b & (c ^ d));
   b = RotateLeft(b, 30);
-  uint32_t scratch;
 
   if constexpr (kPreAdded) {
     SHA1_FIVE_ROUNDS(0, SHA1_KW, SHA1_CH, SHA1_CH, SHA1_CH, SHA1_CH, SHA1_CH);
@@ -252,10 +315,10 @@ SHA1_SKELETON_INLINE void CompressRounds(const uint32_t* w, uint32_t* hash) {
     SHA1_FIVE_ROUNDS(60, SHA1_KW, SHA1_PA, SHA1_PA, SHA1_PA, SHA1_PA, SHA1_PA);
     SHA1_FIVE_ROUNDS(65, SHA1_KW, SHA1_PA, SHA1_PA, SHA1_PA, SHA1_PA, SHA1_PA);
     SHA1_FIVE_ROUNDS(70, SHA1_KW, SHA1_PA, SHA1_PA, SHA1_PA, SHA1_PA, SHA1_PA);
-    SHA1_ROUND(SHA1_PA, SHA1_KW, a, b, c, e, w[75]);
-    SHA1_ROUND(SHA1_PA, SHA1_KW, e, a, b, d, w[76]);
-    SHA1_ROUND(SHA1_PA, SHA1_KW, d, e, a, c, w[77]);
-    SHA1_ROUND(SHA1_PA, SHA1_KW, c, d, e, b, w[78]);
+    SHA1_ROUND(SHA1_PA, SHA1_KW, a, b, c, d, e, w[75]);
+    SHA1_ROUND(SHA1_PA, SHA1_KW, e, a, b, c, d, w[76]);
+    SHA1_ROUND(SHA1_PA, SHA1_KW, d, e, a, b, c, w[77]);
+    SHA1_ROUND(SHA1_PA, SHA1_KW, c, d, e, a, b, w[78]);
     SHA1_LAST_ROUND(SHA1_KW, b, a, w[79]);
   } else {
     SHA1_FIVE_ROUNDS(0, SHA1_K0, SHA1_CH, SHA1_CH, SHA1_CH, SHA1_CH, SHA1_CH);
@@ -273,10 +336,10 @@ SHA1_SKELETON_INLINE void CompressRounds(const uint32_t* w, uint32_t* hash) {
     SHA1_FIVE_ROUNDS(60, SHA1_K3, SHA1_PA, SHA1_PA, SHA1_PA, SHA1_PA, SHA1_PA);
     SHA1_FIVE_ROUNDS(65, SHA1_K3, SHA1_PA, SHA1_PA, SHA1_PA, SHA1_PA, SHA1_PA);
     SHA1_FIVE_ROUNDS(70, SHA1_K3, SHA1_PA, SHA1_PA, SHA1_PA, SHA1_PA, SHA1_PA);
-    SHA1_ROUND(SHA1_PA, SHA1_K3, a, b, c, e, w[75]);
-    SHA1_ROUND(SHA1_PA, SHA1_K3, e, a, b, d, w[76]);
-    SHA1_ROUND(SHA1_PA, SHA1_K3, d, e, a, c, w[77]);
-    SHA1_ROUND(SHA1_PA, SHA1_K3, c, d, e, b, w[78]);
+    SHA1_ROUND(SHA1_PA, SHA1_K3, a, b, c, d, e, w[75]);
+    SHA1_ROUND(SHA1_PA, SHA1_K3, e, a, b, c, d, w[76]);
+    SHA1_ROUND(SHA1_PA, SHA1_K3, d, e, a, b, c, w[77]);
+    SHA1_ROUND(SHA1_PA, SHA1_K3, c, d, e, a, b, w[78]);
     SHA1_LAST_ROUND(SHA1_K3, b, a, w[79]);
   }
 
@@ -300,6 +363,7 @@ SHA1_SKELETON_INLINE void CompressRounds(const uint32_t* w, uint32_t* hash) {
 #undef SHA1_ROUND
 #undef SHA1_ADD_A_AND_ROTATE
 #undef SHA1_ADD_WITH_K
+#undef SHA1_ADDRESS_WIDTH
 #undef SHA1_ADD_PREADDED
 #undef SHA1_NEXT_MAJORITY
 #undef SHA1_NEXT_PARITY

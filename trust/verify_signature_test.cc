@@ -45,8 +45,9 @@ TEST_F(VerifySignatureTest, TrustedFileWritesTheKeyHash) {
 TEST_F(VerifySignatureTest, RequestIsFilledAsTheTrustServiceExpects) {
   Verify();
   const WINTRUST_DATA& request = trust_.requestSeen;
-  // The form that ends at dwUIContext: 80 bytes in the 64-bit layout.
-  EXPECT_EQ(80u, request.cbStruct);
+  // The form that ends at dwUIContext: 80 bytes in the 64-bit layout, 48 in
+  // the 32-bit one.
+  EXPECT_EQ(sizeof(void*) == 8 ? 80u : 48u, request.cbStruct);
   EXPECT_EQ(nullptr, request.pPolicyCallbackData);
   EXPECT_EQ(nullptr, request.pSIPClientData);
   EXPECT_EQ(DWORD{WTD_UI_NONE}, request.dwUIChoice);
@@ -58,7 +59,7 @@ TEST_F(VerifySignatureTest, RequestIsFilledAsTheTrustServiceExpects) {
   EXPECT_EQ(kPath, trust_.verifiedPath) << "the path is passed exactly as given";
   EXPECT_EQ(DWORD{WTD_STATEACTION_VERIFY}, request.dwStateAction);
   EXPECT_EQ(nullptr, request.hWVTStateData);
-  EXPECT_EQ(32u, trust_.fileSeen.cbStruct);
+  EXPECT_EQ(sizeof(void*) == 8 ? 32u : 16u, trust_.fileSeen.cbStruct);
   EXPECT_EQ(nullptr, trust_.fileSeen.hFile);
   EXPECT_EQ(nullptr, trust_.fileSeen.pgKnownSubject);
   EXPECT_EQ(0, std::memcmp(&kVerifyV2, &trust_.actionSeen, sizeof(GUID)));

@@ -15,6 +15,19 @@ constexpr uint8_t kSha256Oid[] = {0x60, 0x86, 0x48, 0x01, 0x65, 0x03, 0x04, 0x02
 constexpr uint8_t kSha384Oid[] = {0x60, 0x86, 0x48, 0x01, 0x65, 0x03, 0x04, 0x02, 0x02};
 constexpr uint8_t kSha512Oid[] = {0x60, 0x86, 0x48, 0x01, 0x65, 0x03, 0x04, 0x02, 0x03};
 
+// The digest policy: the one list of algorithms accepted for image digests,
+// signer digests (RSASSA-PSS hashes included) and time-stamp imprints.
+struct PolicyEntry {
+  ByteView oid;
+  const EVP_MD* (*md)();
+};
+const PolicyEntry kDigestPolicy[] = {
+    {kSha1Oid, EVP_sha1},
+    {kSha256Oid, EVP_sha256},
+    {kSha384Oid, EVP_sha384},
+    {kSha512Oid, EVP_sha512},
+};
+
 ImageDigestError Update(EVP_MD_CTX* context, const ByteSource& file, std::span<uint8_t> buffer, uint64_t begin,
                         uint64_t end) {
   if (end < begin || !RangeInside(file.size(), begin, end - begin) || buffer.empty()) {
@@ -34,10 +47,9 @@ ImageDigestError Update(EVP_MD_CTX* context, const ByteSource& file, std::span<u
 }  // namespace
 
 const EVP_MD* DigestForOid(ByteView oid) {
-  if (SameBytes(oid, kSha1Oid)) return EVP_sha1();
-  if (SameBytes(oid, kSha256Oid)) return EVP_sha256();
-  if (SameBytes(oid, kSha384Oid)) return EVP_sha384();
-  if (SameBytes(oid, kSha512Oid)) return EVP_sha512();
+  for (const PolicyEntry& entry : kDigestPolicy) {
+    if (SameBytes(oid, entry.oid)) return entry.md();
+  }
   return nullptr;
 }
 

@@ -155,7 +155,7 @@ TEST(Cabinet, SignatureLargerThanTheLibraryReadsIsRefusedUnread) {
 // iCabinet, the reserve sizes and the locator's first 16 bytes (34..55), up
 // to the signature, computed here from the definition.
 Bytes ExpectedDigest(const Bytes& file, const EVP_MD* md) {
-  const uint32_t signatureOffset = file[44] | (file[45] << 8) | (file[46] << 16) | (uint32_t{file[47]} << 24);
+  const uint32_t signatureOffset = *ReadLe32(file, 44);
   Bytes kept;
   for (uint64_t i = 0; i < signatureOffset; ++i) {
     if ((i >= 4 && i < 8) || (i >= 34 && i < 56)) continue;

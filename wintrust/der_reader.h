@@ -1,8 +1,14 @@
-// A reader of DER elements over untrusted bytes: single-byte tags, definite
-// lengths of at most four octets, every length checked against what is left
-// before it is used. It never reads outside the view it was given.
+// A reader of DER elements over untrusted bytes, with the one BER form
+// signing tools emit: single-byte tags; definite lengths of at most four
+// octets; and the indefinite length (0x80, closed by the end-of-contents
+// octets 00 00) on constructed elements only, nested at most
+// kMaxIndefiniteNesting deep inside the element being read. Every length is
+// checked against what is left before it is used, the end of an indefinite
+// element is found in one pass without recursion, and nothing is read
+// outside the view the reader was given.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 #include "wintrust/byte_view.h"
@@ -11,20 +17,32 @@ namespace wintrust {
 
 enum class DerError {
   kNone,
-  kBadTag,     // an unexpected tag, or an encoding DER does not allow
-  kEndOfData,  // an element longer than the bytes that hold it
+  kBadTag,     // an unexpected tag, or an encoding this reader refuses: a high
+               // tag number, more than four length octets, an indefinite
+               // length on a primitive element, indefinite lengths nested
+               // deeper than kMaxIndefiniteNesting
+  kEndOfData,  // an element longer than the bytes that hold it, or an
+               // indefinite one whose end-of-contents octets never come
 };
+
+// How deep indefinite-length elements may nest inside the one being read.
+// Real signatures nest a dozen levels at most (a time-stamp token's TSTInfo
+// inside the signer inside the outer SignedData); the cap bounds the work of
+// finding an element's end.
+constexpr size_t kMaxIndefiniteNesting = 64;
 
 struct Tlv {
   uint8_t tag = 0;
-  ByteView whole;    // tag, length and content
-  ByteView content;  // the content octets
+  ByteView whole;    // identifier, length and content octets, and the
+                     // end-of-contents octets of an indefinite element
+  ByteView content;  // the content octets, without end-of-contents
 };
 
 namespace der {
 constexpr uint8_t kInteger = 0x02;
 constexpr uint8_t kBitString = 0x03;
 constexpr uint8_t kOctetString = 0x04;
+constexpr uint8_t kOctetStringConstructed = 0x24;  // BER: segments
 constexpr uint8_t kNull = 0x05;
 constexpr uint8_t kOid = 0x06;
 constexpr uint8_t kSequence = 0x30;

@@ -32,10 +32,64 @@ TEST(DerReader, LengthBeyondTheBytesIsEndOfData) {
   EXPECT_EQ(ReadTlv(huge, &tlv), DerError::kEndOfData);
 }
 
-TEST(DerReader, RejectsWhatDerForbids) {
+TEST(DerReader, ReadsIndefiniteLengthsOnConstructedElements) {
+  // SEQUENCE (indefinite) { INTEGER 5, [0] (indefinite) { NULL }, OCTET
+  // STRING 2 bytes that look like end-of-contents }, then a trailing byte.
+  const uint8_t ber[] = {0x30, 0x80, 0x02, 0x01, 0x05, 0xA0, 0x80, 0x05, 0x00,
+                         0x00, 0x00, 0x04, 0x02, 0x00, 0x00, 0x00, 0x00, 0xFF};
   Tlv tlv;
-  const uint8_t indefinite[] = {0x30, 0x80, 0x00, 0x00};
-  EXPECT_EQ(ReadTlv(indefinite, &tlv), DerError::kBadTag);
+  ASSERT_EQ(ReadTlv(ber, &tlv), DerError::kNone);
+  EXPECT_EQ(tlv.tag, 0x30);
+  EXPECT_EQ(tlv.whole.size(), sizeof ber - 1) << "the end-of-contents octets belong to the element";
+  EXPECT_EQ(tlv.content.data(), ber + 2);
+  EXPECT_EQ(tlv.content.size(), sizeof ber - 5) << "the content stops before them";
+
+  DerReader reader(tlv.content);
+  Tlv child;
+  ASSERT_TRUE(reader.Expect(der::kInteger, &child));
+  ASSERT_TRUE(reader.Expect(der::kContext0, &child));
+  EXPECT_EQ(child.whole.size(), 6u);
+  EXPECT_EQ(child.content.size(), 2u);
+  ASSERT_TRUE(reader.Expect(der::kOctetString, &child));
+  EXPECT_EQ(child.content.size(), 2u) << "zeros inside a definite element are content";
+  EXPECT_TRUE(reader.AtEnd());
+}
+
+TEST(DerReader, IndefiniteLengthWithoutItsEndIsEndOfData) {
+  Tlv tlv;
+  const uint8_t open[] = {0x30, 0x80, 0x02, 0x01, 0x05};
+  EXPECT_EQ(ReadTlv(open, &tlv), DerError::kEndOfData);
+  const uint8_t halfEnd[] = {0x30, 0x80, 0x02, 0x01, 0x05, 0x00};
+  EXPECT_EQ(ReadTlv(halfEnd, &tlv), DerError::kEndOfData);
+  const uint8_t innerClosedOnly[] = {0x30, 0x80, 0x31, 0x80, 0x00, 0x00};
+  EXPECT_EQ(ReadTlv(innerClosedOnly, &tlv), DerError::kEndOfData);
+  // A definite element reaching past the bytes inside an indefinite one.
+  const uint8_t longChild[] = {0x30, 0x80, 0x04, 0x05, 0x00, 0x00};
+  EXPECT_EQ(ReadTlv(longChild, &tlv), DerError::kEndOfData);
+}
+
+TEST(DerReader, IndefiniteNestingIsCapped) {
+  auto nested = [](size_t levels) {
+    Bytes bytes;
+    for (size_t i = 0; i < levels; ++i) bytes.insert(bytes.end(), {0x30, 0x80});
+    for (size_t i = 0; i < levels; ++i) bytes.insert(bytes.end(), {0x00, 0x00});
+    return bytes;
+  };
+  Tlv tlv;
+  Bytes atCap = nested(kMaxIndefiniteNesting);
+  ASSERT_EQ(ReadTlv(atCap, &tlv), DerError::kNone);
+  EXPECT_EQ(tlv.whole.size(), atCap.size());
+  EXPECT_EQ(ReadTlv(nested(kMaxIndefiniteNesting + 1), &tlv), DerError::kBadTag);
+  // Far past the cap: refused at the cap, whatever follows.
+  EXPECT_EQ(ReadTlv(nested(1000000), &tlv), DerError::kBadTag);
+}
+
+TEST(DerReader, RejectsWhatItDoesNotRead) {
+  Tlv tlv;
+  const uint8_t primitiveIndefinite[] = {0x04, 0x80, 0x01, 0x00, 0x00};
+  EXPECT_EQ(ReadTlv(primitiveIndefinite, &tlv), DerError::kBadTag);
+  const uint8_t primitiveInside[] = {0x30, 0x80, 0x02, 0x80, 0x00, 0x00, 0x00, 0x00};
+  EXPECT_EQ(ReadTlv(primitiveInside, &tlv), DerError::kBadTag);
   const uint8_t fiveOctets[] = {0x30, 0x85, 0, 0, 0, 0, 1, 0};
   EXPECT_EQ(ReadTlv(fiveOctets, &tlv), DerError::kBadTag);
   const uint8_t highTag[] = {0x1F, 0x81, 0x01, 0x00};

@@ -3,6 +3,7 @@
 // read back after a success.
 #include <dlfcn.h>
 #include <gtest/gtest.h>
+#include <openssl/err.h>
 #include <sys/stat.h>
 
 #include <cstdio>
@@ -128,6 +129,28 @@ TEST_F(ExportsTest, FailureStillHandsBackAStateToClose) {
   EXPECT_EQ(api().getProvSignerFromChain(data, 0, FALSE, 0), nullptr);
   EXPECT_EQ(Close(), 0);
   EXPECT_EQ(request_.hWVTStateData, nullptr);
+}
+
+TEST_F(ExportsTest, CallersOpenSslErrorsSurvive) {
+  // An error the caller's thread queued before the call stays, alone, after
+  // verifications whose own OpenSSL failures (a damaged certificate or
+  // signer signature, a chain to an untrusted root, a time stamp) are
+  // answered by their status.
+  ERR_clear_error();
+  ERR_raise_data(ERR_LIB_USER, 42, "the caller's own error");
+  const unsigned long callers = ERR_peek_last_error();
+  ASSERT_NE(callers, 0u);
+  for (const char* name : {"pe64-rsa-sha256.exe", "pe64-bad-cert-signature.exe", "pe64-tampered-signature.exe",
+                           "pe64-untrusted-sha256-root.exe", "pe64-sha256-expired-timestamped.exe",
+                           "pe64-not-der-signeddata.exe", "pe64-rsa-pss.exe"}) {
+    UsePath(test_support::FixtureDir() + "/files/" + name);
+    request_.dwStateAction = WTD_STATEACTION_VERIFY;
+    Call();
+    EXPECT_EQ(Close(), 0);
+    EXPECT_EQ(ERR_peek_error(), callers) << name;
+    EXPECT_EQ(ERR_peek_last_error(), callers) << name << ": nothing added behind it";
+  }
+  ERR_clear_error();
 }
 
 TEST_F(ExportsTest, IgnoreActionKeepsNoState) {

@@ -37,6 +37,10 @@ const std::map<std::string, std::string> kOsslsigncodeDisagrees = {
     {"files/ps1-late-utf8-signed-as-ansi.ps1",
      "osslsigncode reads every script without a byte-order mark as UTF-8; "
      "Windows reads this one in the ANSI code page"},
+    {"files/pe64-rsa-pss.exe",
+     "osslsigncode checks the signer's signature through OpenSSL's PKCS#7 "
+     "verifier, which knows RSA PKCS#1 v1.5 padding only; Windows verifies "
+     "RSA-PSS"},
 };
 
 // A fixture opened as the verifier opens it: through the subject its

@@ -23,12 +23,56 @@ const ByteView kTstInfo(kTstInfoBytes);
 namespace {
 
 // AlgorithmIdentifier ::= SEQUENCE { algorithm OID, parameters ANY OPTIONAL }
-bool ReadAlgorithm(DerReader* reader, ByteView* algorithm) {
-  Tlv sequence, identifier;
+bool ReadAlgorithm(DerReader* reader, ByteView* algorithm, ByteView* parameters = nullptr) {
+  Tlv sequence, identifier, parameter;
   if (!reader->Expect(der::kSequence, &sequence)) return false;
   DerReader inner(sequence.content);
   if (!inner.Expect(der::kOid, &identifier)) return false;
   *algorithm = identifier.content;
+  if (parameters != nullptr && !inner.AtEnd()) {
+    if (!inner.Next(&parameter)) return false;
+    *parameters = parameter.whole;
+  }
+  return true;
+}
+
+// The value of an OCTET STRING sent in segments (BER): each segment must be a
+// primitive OCTET STRING, as CER requires; segments that are themselves
+// segmented are refused, which keeps the join a single loop.
+DerError JoinSegments(ByteView segments, Bytes* out) {
+  DerReader reader(segments);
+  while (!reader.AtEnd()) {
+    Tlv segment;
+    if (!reader.Expect(der::kOctetString, &segment)) return reader.error();
+    out->insert(out->end(), segment.content.begin(), segment.content.end());
+  }
+  return DerError::kNone;
+}
+
+// Calls `found` with the values of each attribute of type `type` in the
+// content of a SET OF Attribute, in order, until it answers false. False
+// when the set is malformed.
+template <typename Found>
+bool ForEachAttribute(ByteView attributes, ByteView type, Found found) {
+  DerReader reader(attributes);
+  while (!reader.AtEnd()) {
+    // Attribute ::= SEQUENCE { attrType OID, attrValues SET OF ANY }
+    Tlv attribute, attributeType, values;
+    if (!reader.Expect(der::kSequence, &attribute)) return false;
+    DerReader inner(attribute.content);
+    if (!inner.Expect(der::kOid, &attributeType) || !inner.Expect(der::kSet, &values)) {
+      return false;
+    }
+    if (!SameBytes(attributeType.content, type)) continue;
+    std::vector<ByteView> valueList;
+    DerReader valueReader(values.content);
+    while (!valueReader.AtEnd()) {
+      Tlv value;
+      if (!valueReader.Next(&value)) return false;
+      valueList.push_back(value.whole);
+    }
+    if (!found(valueList)) return true;
+  }
   return true;
 }
 
@@ -62,8 +106,8 @@ DerError ParseSignerInfo(ByteView element, SignerInfo* out) {
     out->serialNumber = serial.whole;
   }
   if (!ReadAlgorithm(&reader, &out->digestAlgorithm) || !reader.Optional(der::kContext0, &attributes) ||
-      !ReadAlgorithm(&reader, &out->signatureAlgorithm) || !reader.Expect(der::kOctetString, &signature) ||
-      !reader.Optional(der::kContext1, &unauthenticated)) {
+      !ReadAlgorithm(&reader, &out->signatureAlgorithm, &out->signatureParameters) ||
+      !reader.Expect(der::kOctetString, &signature) || !reader.Optional(der::kContext1, &unauthenticated)) {
     return Error(reader);
   }
   out->authAttributes = attributes.whole;
@@ -108,8 +152,18 @@ DerError ParseSignedData(ByteView der, SignedData* out) {
   if (!contentExplicit.whole.empty()) {
     DerReader inner(contentExplicit.content);
     if (!inner.Next(&element)) return Error(inner);
-    out->contentElement = element.whole;
-    out->signedContent = element.content;
+    if (element.tag == der::kOctetString) {
+      out->contentElement = element.content;
+    } else if (element.tag == der::kOctetStringConstructed) {
+      error = JoinSegments(element.content, &out->joinedContent);
+      if (error != DerError::kNone) return error;
+      out->contentElement = out->joinedContent;
+    } else {
+      out->contentElement = element.whole;
+    }
+    out->signedContent = element.tag == der::kOctetString || element.tag == der::kOctetStringConstructed
+                             ? out->contentElement
+                             : element.content;
   }
 
   DerReader certificateReader(certificates.content);
@@ -154,26 +208,24 @@ bool ParseIndirectData(ByteView element, IndirectData* out) {
 }
 
 std::vector<ByteView> AttributeValues(ByteView attributes, ByteView type) {
-  DerReader reader(attributes);
-  while (!reader.AtEnd()) {
-    // Attribute ::= SEQUENCE { attrType OID, attrValues SET OF ANY }
-    Tlv attribute, attributeType, values;
-    if (!reader.Expect(der::kSequence, &attribute)) return {};
-    DerReader inner(attribute.content);
-    if (!inner.Expect(der::kOid, &attributeType) || !inner.Expect(der::kSet, &values)) {
-      return {};
+  std::vector<ByteView> first;
+  bool wellFormed = ForEachAttribute(attributes, type, [&](const std::vector<ByteView>& values) {
+    first = values;
+    return false;
+  });
+  return wellFormed ? first : std::vector<ByteView>{};
+}
+
+std::vector<ByteView> AllAttributeValues(ByteView attributes, ByteView type, size_t limit) {
+  std::vector<ByteView> all;
+  ForEachAttribute(attributes, type, [&](const std::vector<ByteView>& values) {
+    for (ByteView value : values) {
+      if (all.size() == limit) return false;
+      all.push_back(value);
     }
-    if (!SameBytes(attributeType.content, type)) continue;
-    std::vector<ByteView> found;
-    DerReader valueReader(values.content);
-    while (!valueReader.AtEnd()) {
-      Tlv value;
-      if (!valueReader.Next(&value)) return {};
-      found.push_back(value.whole);
-    }
-    return found;
-  }
-  return {};
+    return all.size() < limit;
+  });
+  return all;
 }
 
 }  // namespace wintrust

@@ -1,6 +1,11 @@
 #include "wintrust/signer_check.h"
 
+#include <openssl/rsa.h>
+
+#include <optional>
+
 #include "wintrust/authenticode_digest.h"
+#include "wintrust/rsassa_pss.h"
 
 namespace wintrust {
 
@@ -43,6 +48,22 @@ X509* FindSignerCertificate(const SignerInfo& signer, const std::vector<X509Ptr>
 SignerCheck VerifySigner(const SignerInfo& signer, X509* certificate, ByteView content) {
   const EVP_MD* md = DigestForOid(signer.digestAlgorithm);
   if (md == nullptr) return SignerCheck::kUnsupportedDigest;
+  // RSASSA-PSS names its own hash, mask hash and salt; every other
+  // algorithm signs with the signer's digest and the key's own scheme
+  // (PKCS#1 v1.5 for RSA, ECDSA).
+  std::optional<PssParameters> pss;
+  if (IsRsassaPss(signer.signatureAlgorithm)) {
+    PssParameters parameters;
+    switch (ReadPssParameters(signer.signatureParameters, &parameters)) {
+      case PssRead::kOk:
+        pss = parameters;
+        break;
+      case PssRead::kUnsupportedDigest:
+        return SignerCheck::kUnsupportedDigest;
+      case PssRead::kMalformed:
+        return SignerCheck::kBadSignature;
+    }
+  }
 
   // With authenticated attributes the signature covers their DER encoding as
   // a SET OF (the [0] IMPLICIT tag replaced by SET), and the content is bound
@@ -68,7 +89,14 @@ SignerCheck VerifySigner(const SignerInfo& signer, X509* certificate, ByteView c
 
   EVP_PKEY* key = X509_get0_pubkey(certificate);
   EvpMdCtxPtr context(EVP_MD_CTX_new());
-  if (key == nullptr || !context || EVP_DigestVerifyInit(context.get(), nullptr, md, nullptr, key) != 1) {
+  EVP_PKEY_CTX* keyContext = nullptr;
+  if (key == nullptr || !context ||
+      EVP_DigestVerifyInit(context.get(), &keyContext, pss ? pss->hash : md, nullptr, key) != 1) {
+    return SignerCheck::kBadSignature;
+  }
+  if (pss && (EVP_PKEY_CTX_set_rsa_padding(keyContext, RSA_PKCS1_PSS_PADDING) <= 0 ||
+              EVP_PKEY_CTX_set_rsa_mgf1_md(keyContext, pss->maskHash) <= 0 ||
+              EVP_PKEY_CTX_set_rsa_pss_saltlen(keyContext, pss->saltLength) <= 0)) {
     return SignerCheck::kBadSignature;
   }
   int verified = EVP_DigestVerify(context.get(), signer.signature.data(), signer.signature.size(), signedBytes.data(),

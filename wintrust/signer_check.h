@@ -1,6 +1,6 @@
 // Checks of one SignerInfo: its certificate among the message's, its
 // messageDigest attribute, and its signature over the authenticated
-// attributes (RSA PKCS#1 v1.5 or ECDSA).
+// attributes (RSA PKCS#1 v1.5, RSASSA-PSS or ECDSA).
 #pragma once
 
 #include <vector>
@@ -19,7 +19,8 @@ X509* FindSignerCertificate(const SignerInfo& signer, const std::vector<X509Ptr>
 
 enum class SignerCheck {
   kOk,
-  kUnsupportedDigest,  // the signer's digest algorithm is not one we know
+  kUnsupportedDigest,  // a digest algorithm (the signer's, or RSASSA-PSS's
+                       // hashes) outside the policy of DigestForOid
   kDigestMismatch,     // messageDigest missing or not the content's digest
   kBadSignature,       // the signature does not verify with the certificate
 };

@@ -15,6 +15,7 @@ set(WINTRUST_INTERNAL_SOURCES
   powershell_script.cc
   root_index.cc
   root_limits.cc
+  rsassa_pss.cc
   script_text.cc
   signed_data.cc
   signer_check.cc

@@ -19,33 +19,43 @@ bool TimeStampChainValid(X509* signerCertificate, const std::vector<X509Ptr>& ce
   return chain.status == 0;
 }
 
+// A countersignature whose signer check came out as `check`: valid at `when`
+// when that signer verifies and its chain holds for time stamping.
+TimestampSearch Judge(SignerCheck check, X509* authority, const std::vector<X509Ptr>& certificates,
+                      TrustAnchors* anchors, time_t when) {
+  if (check == SignerCheck::kUnsupportedDigest) return TimestampSearch{std::nullopt, true};
+  if (check != SignerCheck::kOk || !TimeStampChainValid(authority, certificates, anchors, when)) return {};
+  return TimestampSearch{when, false};
+}
+
 // RFC 3161: a ContentInfo holding SignedData over a TSTInfo whose
 // messageImprint is the digest of the countersigned signature value.
-std::optional<time_t> CheckRfc3161(ByteView token, const SignerInfo& signer,
-                                   const std::vector<X509Ptr>& outerCertificates, TrustAnchors* anchors) {
+TimestampSearch CheckRfc3161(ByteView token, const SignerInfo& signer, const std::vector<X509Ptr>& outerCertificates,
+                             TrustAnchors* anchors) {
   SignedData signedData;
   if (ParseSignedData(token, &signedData) != DerError::kNone || !SameBytes(signedData.contentType, oid::kTstInfo) ||
       signedData.signers.empty() || signedData.signedContent.empty()) {
-    return std::nullopt;
+    return {};
   }
-  const unsigned char* cursor = signedData.signedContent.data();
-  TsTstInfoPtr info(d2i_TS_TST_INFO(nullptr, &cursor, static_cast<long>(signedData.signedContent.size())));
-  if (!info) return std::nullopt;
+  const unsigned char* cursor = signedData.contentElement.data();
+  TsTstInfoPtr info(d2i_TS_TST_INFO(nullptr, &cursor, static_cast<long>(signedData.contentElement.size())));
+  if (!info) return {};
   TS_MSG_IMPRINT* imprint = TS_TST_INFO_get_msg_imprint(info.get());
   X509_ALGOR* algorithm = TS_MSG_IMPRINT_get_algo(imprint);
   const ASN1_OBJECT* object = nullptr;
   X509_ALGOR_get0(&object, nullptr, nullptr, algorithm);
-  const EVP_MD* md = object ? EVP_get_digestbyobj(object) : nullptr;
-  if (md == nullptr) return std::nullopt;
+  if (object == nullptr || OBJ_length(object) == 0) return {};
+  const EVP_MD* md = DigestForOid(ByteView(OBJ_get0_data(object), OBJ_length(object)));
+  if (md == nullptr) return TimestampSearch{std::nullopt, true};
   auto expected = Digest(md, signer.signature);
   ASN1_OCTET_STRING* imprinted = TS_MSG_IMPRINT_get_msg(imprint);
   if (!expected || imprinted == nullptr ||
       !SameBytes(ByteView(ASN1_STRING_get0_data(imprinted), static_cast<size_t>(ASN1_STRING_length(imprinted))),
                  *expected)) {
-    return std::nullopt;
+    return {};
   }
   auto when = Asn1TimeToEpoch(TS_TST_INFO_get_time(info.get()));
-  if (!when) return std::nullopt;
+  if (!when) return {};
 
   // The token usually carries the authority's certificates; the outer
   // message's serve too.
@@ -55,34 +65,26 @@ std::optional<time_t> CheckRfc3161(ByteView token, const SignerInfo& signer,
   }
   const SignerInfo& tokenSigner = signedData.signers.front();
   X509* authority = FindSignerCertificate(tokenSigner, certificates);
-  if (authority == nullptr || VerifySigner(tokenSigner, authority, signedData.signedContent) != SignerCheck::kOk ||
-      !TimeStampChainValid(authority, certificates, anchors, *when)) {
-    return std::nullopt;
-  }
-  return when;
+  if (authority == nullptr) return {};
+  return Judge(VerifySigner(tokenSigner, authority, signedData.signedContent), authority, certificates, anchors, *when);
 }
 
 // PKCS#9 counterSignature: a SignerInfo over the countersigned signature
 // value, stating the time in its signingTime attribute.
-std::optional<time_t> CheckLegacy(ByteView element, const SignerInfo& signer, const std::vector<X509Ptr>& certificates,
-                                  TrustAnchors* anchors) {
+TimestampSearch CheckLegacy(ByteView element, const SignerInfo& signer, const std::vector<X509Ptr>& certificates,
+                            TrustAnchors* anchors) {
   SignerInfo counterSigner;
   if (ParseSignerInfo(element, &counterSigner) != DerError::kNone || counterSigner.authAttributes.empty()) {
-    return std::nullopt;
+    return {};
   }
   Tlv attributes;
-  if (ReadTlv(counterSigner.authAttributes, &attributes) != DerError::kNone) {
-    return std::nullopt;
-  }
+  if (ReadTlv(counterSigner.authAttributes, &attributes) != DerError::kNone) return {};
   std::vector<ByteView> times = AttributeValues(attributes.content, oid::kSigningTime);
-  if (times.size() != 1) return std::nullopt;
+  if (times.size() != 1) return {};
   auto when = ReadAsn1Time(times[0]);
   X509* authority = FindSignerCertificate(counterSigner, certificates);
-  if (!when || authority == nullptr || VerifySigner(counterSigner, authority, signer.signature) != SignerCheck::kOk ||
-      !TimeStampChainValid(authority, certificates, anchors, *when)) {
-    return std::nullopt;
-  }
-  return when;
+  if (!when || authority == nullptr) return {};
+  return Judge(VerifySigner(counterSigner, authority, signer.signature), authority, certificates, anchors, *when);
 }
 
 }  // namespace
@@ -93,21 +95,24 @@ std::optional<time_t> ReadAsn1Time(ByteView element) {
   return Asn1TimeToEpoch(value.get());
 }
 
-std::optional<time_t> FindValidTimestamp(const SignerInfo& signer, const std::vector<X509Ptr>& certificates,
-                                         TrustAnchors* anchors) {
-  if (signer.unauthAttributes.empty()) return std::nullopt;
+TimestampSearch FindValidTimestamp(const SignerInfo& signer, const std::vector<X509Ptr>& certificates,
+                                   TrustAnchors* anchors) {
+  if (signer.unauthAttributes.empty()) return {};
   // Each attempt may build a chain over all of the message's certificates,
-  // so the number of attempts is bounded: otherwise a signature packed with
-  // both countersignatures and certificates would cost their product.
-  std::vector<ByteView> tokens = AttributeValues(signer.unauthAttributes, oid::kRfc3161CounterSign);
-  for (size_t i = 0; i < tokens.size() && i < kMaxCountersignatureAttempts; ++i) {
-    if (auto when = CheckRfc3161(tokens[i], signer, certificates, anchors)) return when;
+  // so the number of attempts is bounded, over all attributes of a kind
+  // together: otherwise a signature packed with both countersignatures and
+  // certificates would cost their product.
+  for (ByteView token :
+       AllAttributeValues(signer.unauthAttributes, oid::kRfc3161CounterSign, kMaxCountersignatureAttempts)) {
+    TimestampSearch found = CheckRfc3161(token, signer, certificates, anchors);
+    if (found.time || found.unsupportedAlgorithm) return found;
   }
-  std::vector<ByteView> legacy = AttributeValues(signer.unauthAttributes, oid::kCounterSignature);
-  for (size_t i = 0; i < legacy.size() && i < kMaxCountersignatureAttempts; ++i) {
-    if (auto when = CheckLegacy(legacy[i], signer, certificates, anchors)) return when;
+  for (ByteView element :
+       AllAttributeValues(signer.unauthAttributes, oid::kCounterSignature, kMaxCountersignatureAttempts)) {
+    TimestampSearch found = CheckLegacy(element, signer, certificates, anchors);
+    if (found.time || found.unsupportedAlgorithm) return found;
   }
-  return std::nullopt;
+  return {};
 }
 
 }  // namespace wintrust

@@ -16,15 +16,26 @@
 
 namespace wintrust {
 
-// At most this many countersignatures of each kind are tried.
+// At most this many countersignatures of each kind are tried, counted over
+// all the attributes of that kind together.
 constexpr size_t kMaxCountersignatureAttempts = 8;
 
-// The time stated by the first valid countersignature among the signer's
-// unauthenticated attributes, RFC 3161 tokens first (only the first
-// kMaxCountersignatureAttempts of each kind); nothing when none is valid.
-// `certificates` are those of the outer message.
-std::optional<time_t> FindValidTimestamp(const SignerInfo& signer, const std::vector<X509Ptr>& certificates,
-                                         TrustAnchors* anchors);
+struct TimestampSearch {
+  // The time stated by the first valid countersignature.
+  std::optional<time_t> time;
+  // The search stopped at a countersignature naming a digest algorithm (its
+  // imprint's, its signer's) outside the digest policy: NTE_BAD_ALGID.
+  bool unsupportedAlgorithm = false;
+};
+
+// Tries the countersignatures among the signer's unauthenticated
+// attributes in order, the values of every RFC 3161 attribute first, then
+// those of every legacy one (at most kMaxCountersignatureAttempts of each
+// kind), until one is valid or one names an algorithm outside the digest
+// policy; any other invalid one is passed over. `certificates` are those of
+// the outer message.
+TimestampSearch FindValidTimestamp(const SignerInfo& signer, const std::vector<X509Ptr>& certificates,
+                                   TrustAnchors* anchors);
 
 // Reads a UTCTime or GeneralizedTime element as seconds since 1970 (UTC).
 std::optional<time_t> ReadAsn1Time(ByteView element);

@@ -94,6 +94,9 @@ HRESULT VerifySource(const ByteSource& file, std::string_view fileName, TrustAnc
   if (!SameBytes(signedData.contentType, oid::kSpcIndirectData) || signedData.signers.empty()) {
     return TRUST_E_NOSIGNATURE;
   }
+  // Version 1 carries the SpcIndirectDataContent as the content SEQUENCE
+  // itself, version 3 (CMS) inside an OCTET STRING eContent; contentElement
+  // is its encoding either way.
   IndirectData indirect;
   if (!ParseIndirectData(signedData.contentElement, &indirect)) {
     return CRYPT_E_ASN1_BADTAG;
@@ -129,10 +132,9 @@ HRESULT VerifySource(const ByteSource& file, std::string_view fileName, TrustAnc
       return TRUST_E_BAD_DIGEST;
   }
 
-  time_t when = now;
-  if (!HasLifetimeSigning(signerCertificate)) {
-    when = FindValidTimestamp(signer, certificates, anchors).value_or(now);
-  }
+  TimestampSearch timestamp = FindValidTimestamp(signer, certificates, anchors);
+  if (timestamp.unsupportedAlgorithm) return NTE_BAD_ALGID;
+  time_t when = HasLifetimeSigning(signerCertificate) ? now : timestamp.time.value_or(now);
   ChainOutcome chain = VerifyChain(signerCertificate, certificates, anchors, when, RequiredUsage::kCodeSigning);
   state->SetSigner(chain.chain, chain.rootTrusted, when);
   return chain.status;

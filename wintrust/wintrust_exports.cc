@@ -1,12 +1,11 @@
 // The four entry points the library exports, with C linkage. Everything else
 // in the library is hidden.
-#include <openssl/err.h>
-
 #include <cstddef>
 #include <cstring>
 #include <memory>
 #include <mutex>
 #include <new>
+#include <thread>
 #include <unordered_set>
 
 #include "wintrust/trust_state.h"
@@ -74,6 +73,25 @@ HRESULT Close(WINTRUST_DATA* request) {
   return 0;
 }
 
+// Verifies on a thread of its own. The caller's OpenSSL error queue must be
+// left as it was found, and a mark popped at the end cannot do that:
+// OpenSSL's certificate file and directory lookups, which load the trust
+// anchors, empty the whole queue of the thread they run on, marks included.
+// On a thread of its own whatever the verification queues or clears stays
+// there, and OpenSSL frees it when the thread ends.
+HRESULT VerifyOnOwnThread(const char16_t* path, TrustState* state) {
+  HRESULT status = E_OUTOFMEMORY;
+  std::thread worker([&] {
+    try {
+      status = VerifyFile(path, state);
+    } catch (...) {
+      status = E_OUTOFMEMORY;
+    }
+  });
+  worker.join();
+  return status;
+}
+
 HRESULT Verify(WINTRUST_DATA* request, bool keepState) {
   if (request->dwUnionChoice != WTD_CHOICE_FILE) return TRUST_E_SUBJECT_FORM_UNKNOWN;
   const WINTRUST_FILE_INFO* fileInfo = request->pFile;
@@ -85,7 +103,7 @@ HRESULT Verify(WINTRUST_DATA* request, bool keepState) {
     state->providerData()->dwProvFlags = request->dwProvFlags;
   }
   // hFile is deliberately not used: the file is always opened by its path.
-  HRESULT status = VerifyFile(fileInfo->pcwszFilePath, state.get());
+  HRESULT status = VerifyOnOwnThread(fileInfo->pcwszFilePath, state.get());
   state->SetFinalStatus(status);
   if (keepState) {
     Registry().Add(state.get());
@@ -125,9 +143,6 @@ WINTRUST_EXPORT HRESULT WINAPI WinVerifyTrustEx(HWND, GUID* pgActionID, WINTRUST
   } catch (...) {
     status = E_OUTOFMEMORY;
   }
-  // Failures OpenSSL queued while parsing untrusted input are answered by
-  // the status; none is left behind for the caller's thread.
-  ERR_clear_error();
   return status;
 }
 

@@ -11,8 +11,12 @@ import os
 import re
 import shutil
 import subprocess
+import sys
 import tempfile
 import unittest
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "wine"))
+import wine_run  # noqa: E402  (the Wine launcher lives beside the Wine helpers)
 
 BUILD_DIR = os.environ.get("SIGREPORT_BUILD_DIR", "")
 WINDOWS = os.environ.get("SIGREPORT_PLATFORM") == "windows"
@@ -67,6 +71,8 @@ class Run:
 
 def run_and_read_report(command, report_path, **options):
     completed = subprocess.run(command, capture_output=True, timeout=300, **options)
+    if completed.returncode == wine_run.LAUNCH_FAILED:
+        raise wine_run.LaunchError(completed.stderr.decode(errors="replace"))
     report = None
     if os.path.exists(report_path):
         with open(report_path, "rb") as file:
@@ -123,12 +129,9 @@ class LinuxInstallation:
 
 class WineInstallation:
     """sigreport.exe copied from the build, run under Wine in the tests' own
-    prefix, which claims to be Windows 10."""
+    prefix, which claims to be Windows 10. A 32-bit build runs as a 32-bit
+    process on the 64-bit system: its system directory is the 32-bit one."""
 
-    SYSTEM_LIBRARY = "C:\\windows\\system32\\Wintrust.dll"
-    # Wine names the mapping of a system library this way; Windows would give
-    # a \Device\HarddiskVolumeN\... path.
-    MAPPED_LIBRARY = "\\??\\C:\\windows\\system32\\WINTRUST.dll"
     _prefix_ready = False
 
     def __init__(self, root):
@@ -138,14 +141,26 @@ class WineInstallation:
         self.executable = os.path.join(root, "sigreport.exe")
         shutil.copy2(os.path.join(BUILD_DIR, "bin", "sigreport.exe"), self.executable)
         self.report_path = os.path.join(root, "result.txt")
+        self.system_directory = self.system_directory_of(self.executable)
         self.prepare_prefix()
+
+    @staticmethod
+    def system_directory_of(executable):
+        """Where the system's libraries of `executable`'s kind lie."""
+        return "system32" if wine_run.machine_of(executable) == wine_run.MACHINE_AMD64 else "syswow64"
+
+    @staticmethod
+    def command(executable, *arguments):
+        return wine_run.command(executable, *arguments)
 
     @classmethod
     def prepare_prefix(cls):
         if cls._prefix_ready:
             return
         # Creates the prefix on first use and sets the version it reports.
-        subprocess.run(["wine", "winecfg", "/v", "win10"], check=True, capture_output=True, timeout=300)
+        winecfg = ["winecfg", "/v", "win10"]
+        subprocess.run([wine_run.loader_for(os.path.join(BUILD_DIR, "bin", "sigreport.exe"))] + winecfg,
+                       env=wine_run.environment(), check=True, capture_output=True, timeout=300)
         cls._prefix_ready = True
 
     @staticmethod
@@ -156,19 +171,25 @@ class WineInstallation:
         return self.platform_path(self.report_path)
 
     def run(self, *arguments, cwd=None, env=None):
-        return run_and_read_report(["wine", self.executable] + list(arguments), self.report_path, cwd=cwd, env=env)
+        return run_and_read_report(self.command(self.executable, *arguments), self.report_path, cwd=cwd,
+                                   env=wine_run.environment(env))
 
     def os_version_line(self):
         return "OSVer: 10.0\r\n"
 
     def library_line(self):
-        prefix = os.environ["WINEPREFIX"]
-        with open(os.path.join(prefix, "drive_c", "windows", "system32", "wintrust.dll"), "rb") as file:
+        # The program opens <system directory>\Wintrust.dll; a 32-bit process
+        # is redirected from system32 to syswow64, and hashes that file.
+        path = os.path.join(wine_run.prefix(), "drive_c", "windows", self.system_directory, "wintrust.dll")
+        with open(path, "rb") as file:
             content = file.read()
         return f"Wintrust.dll Size: {len(content)} SHA1: {sha1_hex(content)}\r\n"
 
     def origin_lines(self):
-        return [f"{name} Path: {self.MAPPED_LIBRARY}\r\n" for name in TRUST_FUNCTIONS]
+        # Wine names the mapping of a system library this way; Windows would
+        # give a \Device\HarddiskVolumeN\... path.
+        mapped = f"\\??\\C:\\windows\\{self.system_directory}\\WINTRUST.dll"
+        return [f"{name} Path: {mapped}\r\n" for name in TRUST_FUNCTIONS]
 
 
 class InstallationTestCase(unittest.TestCase):

@@ -8,8 +8,8 @@ import stat
 import subprocess
 import unittest
 
-from harness import (MASKED_TIMESTAMP, InstallationTestCase, NOT_PE_VERDICT, TRUST_FUNCTIONS, USAGE_EXAMPLE,
-                     encode_report, mask_timestamp)
+from harness import (LIBRARY_DIR, LIBRARY_NAME, MASKED_TIMESTAMP, InstallationTestCase, NOT_PE_VERDICT,
+                     TRUST_FUNCTIONS, USAGE_EXAMPLE, encode_report, mask_timestamp, run_and_read_report)
 
 
 class FileLinesTest(InstallationTestCase):
@@ -116,6 +116,41 @@ class EarlyEndTest(InstallationTestCase):
             self.install.os_version_line(), self.install.library_line(),
         ] + origins + [NOT_PE_VERDICT])
 
+    def test_trust_library_path_too_long_is_shown_cut_and_not_opened(self):
+        # The library's directory fits the 4096-unit path buffer, the file
+        # name after it does not: the path cut at the buffer's end names
+        # another file, which must not be read as the library. The program
+        # alone is installed there; the loader finds the library elsewhere.
+        # The staged report, "result.txt.<process id>-0.tmp" beside the
+        # program, must still fit: 4067 units of prefix leave room for process
+        # ids of up to six digits and cut the library's name by one unit.
+        with open("/proc/sys/kernel/pid_max") as file:
+            if len(file.read().strip()) > 6:
+                self.skipTest("process ids may be too long for the staged report to fit")
+        _, env = self.moved_library_environment()
+        root = self.tmp
+        while len(root) < 4067:
+            root = os.path.join(root, "p" * min(200, 4067 - len(root) - 1))
+        library_dir = os.path.join(root, LIBRARY_DIR)
+        self.assertEqual(4081, len(library_dir))
+        os.makedirs(library_dir)
+        os.makedirs(os.path.join(root, "bin"))
+        executable = os.path.join(root, "bin", "sigreport")
+        shutil.copy2(self.install.executable, executable)
+        cut_path = (library_dir + "/" + LIBRARY_NAME)[:4095]
+        with open(cut_path, "wb") as file:
+            file.write(b"an unrelated file")
+        path = self.write_file("t.bin", b"abc")
+        report_path = os.path.join(root, "bin", "result.txt")
+        run = run_and_read_report([executable, path], report_path, env=env)
+        self.assertEqual(0, run.returncode)
+        self.assertEqual(f"Outputted {report_path}\r\n".encode(), run.stdout)
+        self.assertEqual(encode_report([MASKED_TIMESTAMP + "\r\n",
+            f"File: {path}\r\n", "Size: 3\r\n", "SHA1: a9993e364706816aba3e25717850c26c9cd0d89d\r\n",
+            self.install.os_version_line(),
+            f"Fail open Wintrust.dll. {cut_path}\r\n\r\n",
+        ]), mask_timestamp(run.report))
+
     def test_an_earlier_report_is_replaced(self):
         with open(self.install.report_path, "wb") as file:
             file.write(b"old report " * 1000)
@@ -216,6 +251,27 @@ class ConsoleOnlyTest(InstallationTestCase):
         self.assertEqual(0, run.returncode)
         self.assertEqual(f"Example:\r\n{self.install.executable} {USAGE_EXAMPLE}\r\n".encode(), run.stdout)
         self.assertEqual(b"earlier", run.report)
+
+    def run_into_closed_pipe(self, *arguments):
+        """Runs with standard output a pipe whose reader has gone."""
+        reader, writer = os.pipe()
+        os.close(reader)
+        try:
+            completed = subprocess.run([self.install.executable, *arguments], stdout=writer, timeout=300)
+        finally:
+            os.close(writer)
+        return completed.returncode
+
+    def test_usage_into_a_closed_pipe_ends_with_zero(self):
+        self.assertEqual(0, self.run_into_closed_pipe())
+
+    def test_check_into_a_closed_pipe_ends_with_zero_and_writes_the_report(self):
+        path = self.write_file("t.bin", b"abc")
+        self.assertEqual(0, self.run_into_closed_pipe(path))
+        with open(self.install.report_path, "rb") as file:
+            report = file.read()
+        self.assertEqual(encode_report([MASKED_TIMESTAMP + "\r\n"] + self.full_report_texts(path, b"abc")),
+                         mask_timestamp(report))
 
     @unittest.skipUnless(os.geteuid() == 0, "needs root to run as another user")
     def test_unwritable_report_directory(self):

@@ -5,7 +5,7 @@ import os
 import subprocess
 import unittest
 
-from harness import BUILD_DIR, InstallationTestCase, NOT_PE_VERDICT, USAGE_EXAMPLE
+from harness import BUILD_DIR, InstallationTestCase, NOT_PE_VERDICT, USAGE_EXAMPLE, WineInstallation, wine_run
 
 
 class WindowsReportTest(InstallationTestCase):
@@ -50,12 +50,12 @@ class WindowsReportTest(InstallationTestCase):
         run = self.install.run(path)
         self.assertReport(run, [f"Fail open target file. {path}\r\n\r\n"])
 
-    def test_report_locked_by_another_program_is_left_alone(self):
-        with open(self.install.report_path, "wb") as file:
-            file.write(b"earlier report")
-        holder = subprocess.Popen(["wine", os.path.join(BUILD_DIR, "bin", "hold_open.exe"),
-                                   self.install.shown_report_path()],
-                                  stdin=subprocess.PIPE, stdout=subprocess.PIPE)
+    def run_while_report_held(self, *sharing):
+        """Runs on a small text file while hold_open.exe holds the report
+        open with the given sharing."""
+        holder = subprocess.Popen(WineInstallation.command(os.path.join(BUILD_DIR, "bin", "hold_open.exe"),
+                                                           self.install.shown_report_path(), *sharing),
+                                  stdin=subprocess.PIPE, stdout=subprocess.PIPE, env=wine_run.environment())
         try:
             self.assertEqual(b"held", holder.stdout.readline().strip())
             path = self.install.platform_path(self.write_file("t.txt", b"text file content"))
@@ -64,6 +64,21 @@ class WindowsReportTest(InstallationTestCase):
             holder.stdin.close()
             holder.wait(timeout=120)
             holder.stdout.close()
+        return path, run
+
+    def test_report_held_sharing_reading_and_writing_is_written_in_place(self):
+        # A viewer's way: reading and writing shared, deletion not, so the
+        # staged report cannot be moved over it but can be written into it.
+        with open(self.install.report_path, "wb") as file:
+            file.write(b"an earlier report, longer than the new one will be" * 100)
+        path, run = self.run_while_report_held("read-write")
+        self.assertReport(run, self.full_report_texts(path, b"text file content"))
+        self.assertEqual(["result.txt", "sigreport.exe"], sorted(os.listdir(self.install.bin_dir)))
+
+    def test_report_locked_by_another_program_is_left_alone(self):
+        with open(self.install.report_path, "wb") as file:
+            file.write(b"earlier report")
+        _, run = self.run_while_report_held()
         self.assertEqual(0, run.returncode)
         self.assertEqual(b"Fail create log file\r\n", run.stdout)
         self.assertEqual(b"earlier report", run.report)

@@ -11,7 +11,7 @@ import subprocess
 import unittest
 
 import signed_fixtures
-from harness import BUILD_DIR, InstallationTestCase, LinuxInstallation, WineInstallation
+from harness import BUILD_DIR, InstallationTestCase, LinuxInstallation, WineInstallation, wine_run
 
 LINUX_BUILD_DIR = os.environ.get("SIGREPORT_LINUX_BUILD_DIR", "")
 
@@ -36,6 +36,9 @@ WINE_DIFFERENCES = {
     "cab-truncated-header.cab": (0x800B0100, "Wine takes a cabinet cut inside its header reserve as unsigned"),
     "msi-rsa-tampered-stream.msi": (0, "Wine does not check an MSI package's digest"),
     "msi-ex-tampered-stream.msi": (0, "Wine does not check an MSI package's digest"),
+    "pe64-rsa-pss.exe": (0x80096004, "Wine cannot verify RSA-PSS signatures"),
+    "pe64-cms-v3.exe": (0x8009310B, "Wine reads SignedData content only as a SEQUENCE, not an OCTET STRING eContent"),
+    "pe64-cms-v3-ber.exe": (0x8009310B, "Wine reads SignedData content only as a SEQUENCE, not an OCTET STRING eContent"),
 }
 # Wine has no subject for PowerShell scripts.
 WINE_DIFFERENCES.update(
@@ -54,7 +57,8 @@ class WineSignatureTest(InstallationTestCase):
         for pem in signed_fixtures.trusted_roots():
             der = pem[:-len(".crt")] + ".der"
             subprocess.run(["openssl", "x509", "-in", pem, "-outform", "DER", "-out", der], check=True)
-            subprocess.run(["wine", trust_root, WineInstallation.platform_path(der)], check=True, timeout=300)
+            subprocess.run(WineInstallation.command(trust_root, WineInstallation.platform_path(der)),
+                           env=wine_run.environment(), check=True, timeout=300)
 
     def test_every_fixture_matches_windows_or_the_recorded_wine_difference(self):
         fixtures = signed_fixtures.load()
