@@ -3,6 +3,7 @@
 #pragma once
 
 #include <openssl/asn1.h>
+#include <openssl/bio.h>
 #include <openssl/evp.h>
 #include <openssl/ts.h>
 #include <openssl/x509.h>
@@ -24,6 +25,7 @@ struct X509StackDeleter {
   void operator()(STACK_OF(X509) * stack) const { sk_X509_pop_free(stack, X509_free); }
 };
 
+using BioPtr = std::unique_ptr<BIO, OpenSslDeleter<BIO_free>>;
 using X509Ptr = std::unique_ptr<X509, OpenSslDeleter<X509_free>>;
 using X509NamePtr = std::unique_ptr<X509_NAME, OpenSslDeleter<X509_NAME_free>>;
 using X509StorePtr = std::unique_ptr<X509_STORE, OpenSslDeleter<X509_STORE_free>>;

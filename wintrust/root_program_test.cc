@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <openssl/pem.h>
 
+#include <cstdlib>
 #include <ctime>
 
 #include "wintrust/chain_policy.h"
@@ -323,6 +324,25 @@ TEST(RootProgram, RootsAUserAddsComeOnTopOfTheProgramsRoots) {
     TrustAnchors anchors(TestIndex());
     EXPECT_EQ(VerifyWithAnchors(underProgramRoot, &anchors), 0);
     EXPECT_EQ(VerifyWithAnchors(underUserRoot, &anchors), CERT_E_CHAINING) << "its root is no longer trusted";
+  }
+  {
+    // A hashed directory, the second of two in the list, as `openssl rehash`
+    // leaves it.
+    char pattern[] = "/tmp/wintrust-roots-XXXXXX";
+    ASSERT_NE(mkdtemp(pattern), nullptr);
+    std::string roots = pattern;
+    std::string output;
+    ASSERT_EQ(test_support::RunCommand("cp " + test_support::ShellQuote(dir + "/pki/sha256/root.crt") + " " +
+                                           test_support::ShellQuote(roots) + " && openssl rehash " +
+                                           test_support::ShellQuote(roots),
+                                       &output),
+              0)
+        << output;
+    test_support::ScopedEnvironment file("SSL_CERT_FILE", "");
+    test_support::ScopedEnvironment directory("SSL_CERT_DIR", roots + "-missing:" + roots);
+    TrustAnchors anchors(TestIndex());
+    EXPECT_EQ(VerifyWithAnchors(underUserRoot, &anchors), 0);
+    test_support::RunCommand("rm -rf " + test_support::ShellQuote(roots), &output);
   }
   {
     // A root the user adds carries no limits, even one the program limits.

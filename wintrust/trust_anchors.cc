@@ -1,8 +1,11 @@
 #include "wintrust/trust_anchors.h"
 
 #include <dlfcn.h>
-#include <openssl/err.h>
+#include <openssl/bio.h>
+#include <openssl/pem.h>
 
+#include <algorithm>
+#include <cstdio>
 #include <cstdlib>
 
 namespace wintrust {
@@ -13,19 +16,52 @@ uint32_t NameHash(const X509_NAME* name) {
   return static_cast<uint32_t>(X509_NAME_hash_ex(name, nullptr, nullptr, &ok));
 }
 
-// The variables OpenSSL itself reads for its default locations; only they
-// are read, never the compiled-in system paths.
-X509StorePtr LoadUserRoots() {
-  const char* file = secure_getenv("SSL_CERT_FILE");
-  const char* dir = secure_getenv("SSL_CERT_DIR");
-  if ((file == nullptr || *file == '\0') && (dir == nullptr || *dir == '\0')) return nullptr;
-  X509StorePtr store(X509_STORE_new());
-  if (!store) return nullptr;
-  // A file or directory that does not exist adds nothing.
-  if (file != nullptr && *file != '\0') X509_STORE_load_file(store.get(), file);
-  if (dir != nullptr && *dir != '\0') X509_STORE_load_path(store.get(), dir);
-  ERR_clear_error();
-  return store;
+// Every certificate in the PEM file at `path`; none when it cannot be read.
+// Read here rather than through OpenSSL's file lookup, which empties the
+// thread's whole error queue at the end of a file and with it the mark that
+// keeps the caller's errors (wintrust_exports.cc); what this queues is popped
+// back to that mark.
+std::vector<X509Ptr> ReadPemCertificates(const std::string& path) {
+  std::vector<X509Ptr> certificates;
+  if (path.empty()) return certificates;
+  BioPtr file(BIO_new_file(path.c_str(), "r"));
+  if (!file) return certificates;
+  while (X509* certificate = PEM_read_bio_X509_AUX(file.get(), nullptr, nullptr, nullptr)) {
+    certificates.emplace_back(certificate);
+  }
+  return certificates;
+}
+
+// The value of the variable OpenSSL itself reads for a default location;
+// empty when unset. The compiled-in system paths are never read.
+std::string Variable(const char* name) {
+  const char* value = secure_getenv(name);
+  return value == nullptr ? std::string() : std::string(value);
+}
+
+// The directories of SSL_CERT_DIR, separated by colons as OpenSSL reads it.
+std::vector<std::string> UserRootDirectories() {
+  std::vector<std::string> directories;
+  std::string list = Variable("SSL_CERT_DIR");
+  for (size_t start = 0; start <= list.size();) {
+    size_t end = std::min(list.find(':', start), list.size());
+    if (end > start) directories.push_back(list.substr(start, end - start));
+    start = end + 1;
+  }
+  return directories;
+}
+
+// The roots a hashed directory holds for subject-name hash `hash`: the files
+// HASH.0, HASH.1, ... up to the first that is missing, as OpenSSL's
+// directory lookup reads them.
+void AddFromHashedDirectory(const std::string& directory, uint32_t hash, std::vector<X509Ptr>* roots) {
+  char name[32];
+  for (int suffix = 0;; ++suffix) {
+    std::snprintf(name, sizeof name, "/%08x.%d", hash, suffix);
+    std::vector<X509Ptr> found = ReadPemCertificates(directory + name);
+    if (found.empty()) return;
+    for (X509Ptr& root : found) roots->push_back(std::move(root));
+  }
 }
 
 }  // namespace
@@ -38,7 +74,10 @@ std::string InstalledRootIndexPath() {
   return (slash == std::string::npos ? std::string() : path.substr(0, slash + 1)) + kRootIndexFileName;
 }
 
-TrustAnchors::TrustAnchors(std::optional<RootIndex> index) : index_(std::move(index)), userRoots_(LoadUserRoots()) {}
+TrustAnchors::TrustAnchors(std::optional<RootIndex> index)
+    : index_(std::move(index)),
+      userFileRoots_(ReadPemCertificates(Variable("SSL_CERT_FILE"))),
+      userRootDirectories_(UserRootDirectories()) {}
 
 std::vector<X509*> TrustAnchors::WithSubject(const X509_NAME* name) {
   uint32_t hash = NameHash(name);
@@ -53,12 +92,10 @@ std::vector<X509*> TrustAnchors::WithSubject(const X509_NAME* name) {
         if (root) roots.push_back(std::move(root));
       }
     }
-    X509StoreCtxPtr context(userRoots_ ? X509_STORE_CTX_new() : nullptr);
-    if (context && X509_STORE_CTX_init(context.get(), userRoots_.get(), nullptr, nullptr) == 1) {
-      X509StackPtr users(X509_STORE_CTX_get1_certs(context.get(), name));
-      while (users && sk_X509_num(users.get()) > 0) roots.emplace_back(sk_X509_shift(users.get()));
+    for (const X509Ptr& root : userFileRoots_) {
+      if (X509_up_ref(root.get()) == 1) roots.emplace_back(root.get());
     }
-    ERR_clear_error();
+    for (const std::string& directory : userRootDirectories_) AddFromHashedDirectory(directory, hash, &roots);
   }
   std::vector<X509*> matching;
   for (const X509Ptr& root : roots) {

@@ -41,7 +41,10 @@ class TrustAnchors {
 
  private:
   std::optional<RootIndex> index_;
-  X509StorePtr userRoots_;
+  // The roots of SSL_CERT_FILE, read at once; the directories of
+  // SSL_CERT_DIR, looked into by subject-name hash when a chain asks.
+  std::vector<X509Ptr> userFileRoots_;
+  std::vector<std::string> userRootDirectories_;
   // Every root decoded so far, grouped by the hash of its subject name.
   std::map<uint32_t, std::vector<X509Ptr>> bySubjectHash_;
 };

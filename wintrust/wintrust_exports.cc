@@ -1,11 +1,12 @@
 // The four entry points the library exports, with C linkage. Everything else
 // in the library is hidden.
+#include <openssl/err.h>
+
 #include <cstddef>
 #include <cstring>
 #include <memory>
 #include <mutex>
 #include <new>
-#include <thread>
 #include <unordered_set>
 
 #include "wintrust/trust_state.h"
@@ -73,22 +74,19 @@ HRESULT Close(WINTRUST_DATA* request) {
   return 0;
 }
 
-// Verifies on a thread of its own. The caller's OpenSSL error queue must be
-// left as it was found, and a mark popped at the end cannot do that:
-// OpenSSL's certificate file and directory lookups, which load the trust
-// anchors, empty the whole queue of the thread they run on, marks included.
-// On a thread of its own whatever the verification queues or clears stays
-// there, and OpenSSL frees it when the thread ends.
-HRESULT VerifyOnOwnThread(const char16_t* path, TrustState* state) {
-  HRESULT status = E_OUTOFMEMORY;
-  std::thread worker([&] {
-    try {
-      status = VerifyFile(path, state);
-    } catch (...) {
-      status = E_OUTOFMEMORY;
-    }
-  });
-  worker.join();
+// Verifies and leaves the caller's OpenSSL error queue as it was found: what
+// the verification queues is popped back to a mark set here. Nothing inside
+// may empty the queue, which would take the mark with it; that is why the
+// user's roots are read without OpenSSL's file lookups (trust_anchors.cc).
+HRESULT VerifyKeepingCallersErrors(const char16_t* path, TrustState* state) {
+  ERR_set_mark();
+  HRESULT status;
+  try {
+    status = VerifyFile(path, state);
+  } catch (...) {
+    status = E_OUTOFMEMORY;
+  }
+  ERR_pop_to_mark();
   return status;
 }
 
@@ -103,7 +101,7 @@ HRESULT Verify(WINTRUST_DATA* request, bool keepState) {
     state->providerData()->dwProvFlags = request->dwProvFlags;
   }
   // hFile is deliberately not used: the file is always opened by its path.
-  HRESULT status = VerifyOnOwnThread(fileInfo->pcwszFilePath, state.get());
+  HRESULT status = VerifyKeepingCallersErrors(fileInfo->pcwszFilePath, state.get());
   state->SetFinalStatus(status);
   if (keepState) {
     Registry().Add(state.get());
