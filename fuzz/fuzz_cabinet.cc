@@ -26,12 +26,6 @@ bool SameLayout(const CabinetLayout& a, const CabinetLayout& b) {
          a.signatureSize == b.signatureSize;
 }
 
-uint64_t Mix(ByteView bytes) {
-  uint64_t hash = 1469598103934665603u ^ bytes.size();
-  for (size_t i = 0; i < bytes.size() && i < 256; ++i) hash = (hash ^ bytes[i]) * 1099511628211u;
-  return hash;
-}
-
 Bytes ReferenceDigest(ByteView file, uint64_t signatureOffset) {
   Bytes kept;
   for (uint64_t i = 0; i < signatureOffset; ++i) {
@@ -49,7 +43,7 @@ Bytes ReferenceDigest(ByteView file, uint64_t signatureOffset) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const ByteView file(data, size);
-  const uint64_t mix = Mix(file);
+  const uint64_t mix = fuzzing::InputHash(file);
   wintrust::MemorySource source(file);
   fuzzing::TruncatedSource truncated(file, mix % (size + 1));
 

@@ -28,13 +28,6 @@ using wintrust::CompoundFile;
 using wintrust::CompoundFileStatus;
 using wintrust::SubjectStatus;
 
-// A value derived from the input, to choose a cut point and a buffer size.
-uint64_t Mix(ByteView bytes) {
-  uint64_t hash = 1469598103934665603u ^ bytes.size();
-  for (size_t i = 0; i < bytes.size() && i < 512; ++i) hash = (hash ^ bytes[i]) * 1099511628211u;
-  return hash;
-}
-
 CompoundFileStatus ReadWhole(const CompoundFile& file, size_t index, size_t bufferSize, Bytes* out) {
   out->clear();
   std::vector<uint8_t> buffer(bufferSize);
@@ -64,7 +57,7 @@ void CheckTree(const CompoundFile& file) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const ByteView bytes(data, size);
-  const uint64_t mix = Mix(bytes);
+  const uint64_t mix = fuzzing::InputHash(bytes);
   wintrust::MemorySource source(bytes);
   std::unique_ptr<CompoundFile> file;
   const CompoundFileStatus status = CompoundFile::Open(source, &file);

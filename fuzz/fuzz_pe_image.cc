@@ -35,15 +35,6 @@ bool SameImage(const PeImage& a, const PeImage& b) {
          a.certTableSize == b.certTableSize;
 }
 
-// A value derived from the input, to choose a cut point and a buffer size.
-uint64_t Mix(ByteView bytes) {
-  uint64_t hash = 1469598103934665603u ^ bytes.size();
-  for (size_t i = 0; i < bytes.size() && i < 256; ++i) {
-    hash = (hash ^ bytes[i]) * 1099511628211u;
-  }
-  return hash;
-}
-
 Bytes Sha256(ByteView bytes) {
   Bytes out(EVP_MAX_MD_SIZE);
   unsigned int length = 0;
@@ -113,7 +104,7 @@ void CheckDigest(ByteView file, const PeImage& image, uint64_t mix) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const ByteView file(data, size);
-  const uint64_t mix = Mix(file);
+  const uint64_t mix = fuzzing::InputHash(file);
   wintrust::MemorySource source(file);
 
   PeImage image;

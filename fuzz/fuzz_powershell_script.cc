@@ -26,12 +26,6 @@ using wintrust::ByteView;
 using wintrust::ScriptEncoding;
 using wintrust::SubjectStatus;
 
-uint64_t Mix(ByteView bytes) {
-  uint64_t hash = 1469598103934665603u ^ bytes.size();
-  for (size_t i = 0; i < bytes.size() && i < 256; ++i) hash = (hash ^ bytes[i]) * 1099511628211u;
-  return hash;
-}
-
 std::u16string DecodeAll(const wintrust::ByteSource& file, ScriptEncoding encoding) {
   wintrust::ScriptDecoder decoder(file, encoding);
   std::u16string text;
@@ -89,7 +83,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const SubjectStatus status = wintrust::ReadScriptSignature(source, encoding, &blob);
   FUZZ_CHECK(status == SubjectStatus::kOk || status == SubjectStatus::kNoSignature ||
              status == SubjectStatus::kTooLarge);
-  fuzzing::TruncatedSource truncated(file, Mix(file) % (size + 1));
+  fuzzing::TruncatedSource truncated(file, fuzzing::InputHash(file) % (size + 1));
   Bytes cutBlob;
   const SubjectStatus cutStatus = wintrust::ReadScriptSignature(truncated, encoding, &cutBlob);
   FUZZ_CHECK(cutStatus == SubjectStatus::kReadFault || (cutStatus == status && cutBlob == blob));

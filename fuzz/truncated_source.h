@@ -26,4 +26,12 @@ class TruncatedSource final : public wintrust::ByteSource {
   uint64_t kept_;
 };
 
+// A value derived from the input (its size and first 256 bytes), for a
+// target to choose a cut point or a buffer size from.
+inline uint64_t InputHash(wintrust::ByteView bytes) {
+  uint64_t hash = 1469598103934665603u ^ bytes.size();
+  for (size_t i = 0; i < bytes.size() && i < 256; ++i) hash = (hash ^ bytes[i]) * 1099511628211u;
+  return hash;
+}
+
 }  // namespace fuzzing
