@@ -16,8 +16,8 @@
 
 #include "fuzz/fuzz_check.h"
 #include "fuzz/truncated_source.h"
-#include "wintrust/compound_file.h"
-#include "wintrust/msi_subject.h"
+#include "wintrust/msi/compound_file.h"
+#include "wintrust/msi/msi_subject.h"
 
 namespace {
 

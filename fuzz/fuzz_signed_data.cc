@@ -18,9 +18,9 @@
 #include <vector>
 
 #include "fuzz/fuzz_check.h"
-#include "wintrust/der_reader.h"
-#include "wintrust/signed_data.h"
-#include "wintrust/signer_check.h"
+#include "wintrust/base/der_reader.h"
+#include "wintrust/signature/signed_data.h"
+#include "wintrust/signature/signer_check.h"
 
 namespace {
 

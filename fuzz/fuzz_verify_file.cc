@@ -24,8 +24,8 @@
 
 #include "fuzz/fuzz_check.h"
 #include "fuzz/truncated_source.h"
-#include "wintrust/openssl_ptr.h"
-#include "wintrust/test_request.h"
+#include "wintrust/base/openssl_ptr.h"
+#include "wintrust/testing/test_request.h"
 #include "wintrust/trust_state.h"
 #include "wintrust/verifier.h"
 #include "wintrust/wintrust.h"

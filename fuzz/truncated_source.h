@@ -6,7 +6,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "wintrust/file_source.h"
+#include "wintrust/base/file_source.h"
 
 namespace fuzzing {
 

@@ -9,8 +9,8 @@
 #include <cstdio>
 #include <cstring>
 
-#include "wintrust/test_request.h"
-#include "wintrust/test_support.h"
+#include "wintrust/testing/test_request.h"
+#include "wintrust/testing/test_support.h"
 
 namespace wintrust {
 namespace {

@@ -1,33 +1,51 @@
-# The trust library's sources, relative to this folder: included by
-# wintrust/CMakeLists.txt and by the fuzzing build (fuzz/CMakeLists.txt),
-# which compiles them again with its own instrumentation.
-set(WINTRUST_INTERNAL_SOURCES
-  authenticode_digest.cc
-  cabinet.cc
-  compound_file.cc
-  chain_policy.cc
-  chain_search.cc
-  der_reader.cc
-  file_source.cc
-  msi_subject.cc
-  pe_image.cc
-  pe_subject.cc
-  powershell_script.cc
-  root_index.cc
-  root_limits.cc
-  rsassa_pss.cc
-  script_text.cc
-  signed_data.cc
-  signer_check.cc
-  subject.cc
-  subject_digest.cc
-  subject_registry.cc
-  timestamp.cc
-  trust_anchors.cc
-  trust_state.cc
-  verifier.cc
-)
+# The trust library's rooms, lowest first: each room's folder, its sources
+# and the rooms below it that it may use. Read by wintrust/CMakeLists.txt,
+# which builds a library per room linked in this order, and by the fuzzing
+# build (fuzz/CMakeLists.txt), which compiles the same sources again with its
+# own instrumentation. Paths are relative to this folder.
+set(WINTRUST_ROOMS base subject pe cab msi script roots chain signature verifier)
+
+set(WINTRUST_base_SOURCES base/byte_view.cc base/der_reader.cc base/file_source.cc)
+set(WINTRUST_base_USES)
+
+set(WINTRUST_subject_SOURCES subject/subject.cc subject/subject_digest.cc)
+set(WINTRUST_subject_USES base)
+
+set(WINTRUST_pe_SOURCES pe/image_digest.cc pe/pe_image.cc pe/pe_subject.cc)
+set(WINTRUST_pe_USES subject)
+
+set(WINTRUST_cab_SOURCES cab/cabinet.cc)
+set(WINTRUST_cab_USES subject)
+
+set(WINTRUST_msi_SOURCES msi/compound_file.cc msi/msi_subject.cc)
+set(WINTRUST_msi_USES subject)
+
+set(WINTRUST_script_SOURCES script/powershell_script.cc script/script_text.cc)
+set(WINTRUST_script_USES subject)
+
+set(WINTRUST_roots_SOURCES roots/root_index.cc roots/root_limits.cc roots/trust_anchors.cc)
+set(WINTRUST_roots_USES base)
+
+set(WINTRUST_chain_SOURCES chain/chain_policy.cc chain/chain_search.cc)
+set(WINTRUST_chain_USES roots)
+
+set(WINTRUST_signature_SOURCES
+  signature/digest_policy.cc
+  signature/rsassa_pss.cc
+  signature/signed_data.cc
+  signature/signer_check.cc
+  signature/timestamp.cc)
+set(WINTRUST_signature_USES chain)
+
+# The top of the library, directly in this folder: the order of the checks,
+# the records handed back, and the table of subjects.
+set(WINTRUST_verifier_SOURCES subject_registry.cc trust_state.cc verifier.cc)
+set(WINTRUST_verifier_USES pe cab msi script signature)
+
+# The four entry points, only in the shared library.
 set(WINTRUST_EXPORT_SOURCES wintrust_exports.cc)
+
 # What reads the root program's trust list and writes the index of its roots:
 # the build tool and the tests, never the library.
-set(WINTRUST_ROOT_LIST_SOURCES trust_list.cc root_index_builder.cc)
+set(WINTRUST_ROOT_INDEXER_SOURCES root_indexer/root_index_builder.cc root_indexer/trust_list.cc)
+set(WINTRUST_ROOT_INDEXER_USES signature)

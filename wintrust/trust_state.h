@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "wintrust/byte_view.h"
-#include "wintrust/openssl_ptr.h"
+#include "wintrust/base/byte_view.h"
+#include "wintrust/base/openssl_ptr.h"
 #include "wintrust/wintrust.h"
 
 namespace wintrust {

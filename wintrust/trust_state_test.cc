@@ -11,8 +11,8 @@
 #include <cstdio>
 #include <string>
 
-#include "wintrust/openssl_ptr.h"
-#include "wintrust/test_support.h"
+#include "wintrust/base/openssl_ptr.h"
+#include "wintrust/testing/test_support.h"
 #include "wintrust/verifier.h"
 
 namespace wintrust {

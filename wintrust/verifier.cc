@@ -5,13 +5,13 @@
 
 #include <ctime>
 
-#include "wintrust/authenticode_digest.h"
-#include "wintrust/chain_policy.h"
-#include "wintrust/file_source.h"
-#include "wintrust/signed_data.h"
-#include "wintrust/signer_check.h"
-#include "wintrust/subject.h"
-#include "wintrust/timestamp.h"
+#include "wintrust/base/file_source.h"
+#include "wintrust/chain/chain_policy.h"
+#include "wintrust/signature/digest_policy.h"
+#include "wintrust/signature/signed_data.h"
+#include "wintrust/signature/signer_check.h"
+#include "wintrust/signature/timestamp.h"
+#include "wintrust/subject_registry.h"
 
 namespace wintrust {
 namespace {

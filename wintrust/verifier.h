@@ -20,9 +20,9 @@
 
 #include <string_view>
 
-#include "wintrust/byte_view.h"
-#include "wintrust/file_source.h"
-#include "wintrust/trust_anchors.h"
+#include "wintrust/base/byte_view.h"
+#include "wintrust/base/file_source.h"
+#include "wintrust/roots/trust_anchors.h"
 #include "wintrust/trust_state.h"
 #include "wintrust/wintrust.h"
 

@@ -1,0 +1,188 @@
+#include "wintrust/cab/cabinet.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <functional>
+#include <string>
+
+#include "wintrust/signature/digest_policy.h"
+#include "wintrust/testing/test_support.h"
+
+namespace wintrust {
+namespace {
+
+constexpr uint64_t kHeaderSize = 60;  // fixed header, reserve sizes, 20-byte reserve
+constexpr uint8_t kSignature[] = {0x30, 0x03, 0x02, 0x01, 0x07, 0x00, 0x00, 0x00};
+
+// A signed cabinet of one folder and 16 bytes of data, its signature
+// `kSignature` at the end.
+Bytes SignedCabinet() {
+  Bytes file(kHeaderSize, 0);
+  std::copy_n("MSCF", 4, file.begin());
+  const uint32_t signatureOffset = static_cast<uint32_t>(kHeaderSize + 8 + 16);
+  PutLe32(&file, 8, signatureOffset);   // cbCabinet: the cabinet without its signature
+  PutLe32(&file, 16, signatureOffset);  // coffFiles: no files
+  file[24] = 3;
+  file[25] = 1;
+  PutLe16(&file, 26, 1);       // one folder
+  PutLe16(&file, 30, 0x0004);  // reserve present
+  PutLe16(&file, 36, 20);      // cbCFHeader
+  PutLe32(&file, 40, 0x00100000);
+  PutLe32(&file, 44, signatureOffset);
+  PutLe32(&file, 48, sizeof kSignature);
+  Bytes folder(8, 0);
+  PutLe32(&folder, 0, static_cast<uint32_t>(kHeaderSize + 8));
+  file.insert(file.end(), folder.begin(), folder.end());
+  for (uint8_t i = 0; i < 16; ++i) file.push_back(static_cast<uint8_t>(0xA0 + i));
+  file.insert(file.end(), std::begin(kSignature), std::end(kSignature));
+  return file;
+}
+
+struct Outcome {
+  SubjectStatus layout;
+  SubjectStatus signature;  // when the layout was read
+};
+
+Outcome Read(ByteView file) {
+  MemorySource source(file);
+  CabinetLayout layout;
+  Outcome outcome{ReadCabinetLayout(source, &layout), SubjectStatus::kOk};
+  if (outcome.layout == SubjectStatus::kOk) {
+    Bytes blob;
+    outcome.signature = ReadCabinetSignature(source, layout, &blob);
+  }
+  return outcome;
+}
+
+TEST(Cabinet, FindsTheSignatureTheReserveLocates) {
+  Bytes file = SignedCabinet();
+  MemorySource source(file);
+  CabinetLayout layout;
+  ASSERT_EQ(ReadCabinetLayout(source, &layout), SubjectStatus::kOk);
+  Bytes blob;
+  ASSERT_EQ(ReadCabinetSignature(source, layout, &blob), SubjectStatus::kOk);
+  EXPECT_TRUE(SameBytes(blob, kSignature));
+}
+
+struct DamageRow {
+  const char* name;
+  std::function<void(Bytes*)> change;
+  Outcome outcome;
+};
+
+const DamageRow kDamageRows[] = {
+    {"no MSCF", [](Bytes* f) { (*f)[0] = 'N'; }, {SubjectStatus::kNotThisFormat, {}}},
+    {"cut inside the fixed header", [](Bytes* f) { f->resize(35); }, {SubjectStatus::kNotThisFormat, {}}},
+    {"cut inside the reserve sizes", [](Bytes* f) { f->resize(38); }, {SubjectStatus::kNotThisFormat, {}}},
+    {"cut inside the reserve", [](Bytes* f) { f->resize(59); }, {SubjectStatus::kNotThisFormat, {}}},
+    {"reserve larger than the file", [](Bytes* f) { PutLe16(f, 36, 60000); }, {SubjectStatus::kNotThisFormat, {}}},
+    {"no reserve flag", [](Bytes* f) { PutLe16(f, 30, 0); }, {SubjectStatus::kOk, SubjectStatus::kNoSignature}},
+    {"reserve too small for the locator",
+     [](Bytes* f) { PutLe16(f, 36, 19); },
+     {SubjectStatus::kOk, SubjectStatus::kNoSignature}},
+    {"signature offset 0", [](Bytes* f) { PutLe32(f, 44, 0); }, {SubjectStatus::kOk, SubjectStatus::kNoSignature}},
+    {"signature size 0", [](Bytes* f) { PutLe32(f, 48, 0); }, {SubjectStatus::kOk, SubjectStatus::kNoSignature}},
+    {"bytes after the signature", [](Bytes* f) { f->push_back(0); }, {SubjectStatus::kOk, SubjectStatus::kNoSignature}},
+    {"cut inside the signature", [](Bytes* f) { f->pop_back(); }, {SubjectStatus::kOk, SubjectStatus::kNoSignature}},
+    {"offset and size wrapping 32 bits",
+     [](Bytes* f) {
+       PutLe32(f, 44, 0xFFFFFFFF);
+       PutLe32(f, 48, static_cast<uint32_t>(f->size() + 1));
+     },
+     {SubjectStatus::kOk, SubjectStatus::kNoSignature}},
+    {"signature inside the header",
+     [](Bytes* f) {
+       PutLe32(f, 44, 40);
+       PutLe32(f, 48, static_cast<uint32_t>(f->size() - 40));
+     },
+     {SubjectStatus::kOk, SubjectStatus::kNoSignature}},
+    {"signature starting at the end of a larger reserve",
+     [](Bytes* f) {
+       PutLe16(f, 36, 28);  // the folder's first 8 bytes now count as reserve
+       PutLe32(f, 44, 68);
+       PutLe32(f, 48, static_cast<uint32_t>(f->size() - 68));
+     },
+     {SubjectStatus::kOk, SubjectStatus::kOk}},
+};
+
+TEST(Cabinet, DamagedHeadersAndLocators) {
+  for (const DamageRow& row : kDamageRows) {
+    Bytes file = SignedCabinet();
+    row.change(&file);
+    Outcome outcome = Read(file);
+    EXPECT_EQ(outcome.layout, row.outcome.layout) << row.name;
+    if (outcome.layout == SubjectStatus::kOk) {
+      EXPECT_EQ(outcome.signature, row.outcome.signature) << row.name;
+    }
+  }
+}
+
+// A source of `size` bytes, all zero but for `head` at the start: a sparse
+// file without the disk it would take.
+class SparseSource final : public ByteSource {
+ public:
+  SparseSource(ByteView head, uint64_t size) : head_(head), size_(size) {}
+  uint64_t size() const override { return size_; }
+  bool Read(uint64_t offset, std::span<uint8_t> out) const override {
+    if (!RangeInside(size_, offset, out.size())) return false;
+    std::fill(out.begin(), out.end(), 0);
+    for (uint64_t i = offset; i < head_.size() && i - offset < out.size(); ++i) out[i - offset] = head_[i];
+    return true;
+  }
+
+ private:
+  ByteView head_;
+  uint64_t size_;
+};
+
+TEST(Cabinet, SignatureLargerThanTheLibraryReadsIsRefusedUnread) {
+  Bytes head = SignedCabinet();
+  const uint32_t size = static_cast<uint32_t>(kMaxSignatureSize + 1);
+  PutLe32(&head, 48, size);
+  SparseSource source(head, uint64_t{84} + size);
+  CabinetLayout layout;
+  ASSERT_EQ(ReadCabinetLayout(source, &layout), SubjectStatus::kOk);
+  Bytes blob;
+  EXPECT_EQ(ReadCabinetSignature(source, layout, &blob), SubjectStatus::kTooLarge);
+  EXPECT_TRUE(blob.empty());
+}
+
+// The digest over the cabinet's bytes without reserved1 (4..7) and without
+// iCabinet, the reserve sizes and the locator's first 16 bytes (34..55), up
+// to the signature, computed here from the definition.
+Bytes ExpectedDigest(const Bytes& file, const EVP_MD* md) {
+  const uint32_t signatureOffset = *ReadLe32(file, 44);
+  Bytes kept;
+  for (uint64_t i = 0; i < signatureOffset; ++i) {
+    if ((i >= 4 && i < 8) || (i >= 34 && i < 56)) continue;
+    kept.push_back(file[i]);
+  }
+  return *Digest(md, kept);
+}
+
+TEST(Cabinet, DigestSkipsExactlyTheFieldsSigningChanges) {
+  for (const EVP_MD* md : {EVP_sha1(), EVP_sha256()}) {
+    Bytes file = SignedCabinet();
+    for (uint64_t offset = 0; offset < file.size() - sizeof kSignature; ++offset) {
+      Bytes changed = file;
+      // The magic, the reserve size and the locator's offset and size must
+      // stay, or there is no signed cabinet to hash.
+      if (offset < 4 || offset == 36 || offset == 37 || (offset >= 44 && offset < 52)) continue;
+      changed[offset] ^= 0x5A;
+      MemorySource source(changed);
+      CabinetLayout layout;
+      ASSERT_EQ(ReadCabinetLayout(source, &layout), SubjectStatus::kOk) << offset;
+      Bytes blob;
+      ASSERT_EQ(ReadCabinetSignature(source, layout, &blob), SubjectStatus::kOk) << offset;
+      Bytes digest;
+      ASSERT_EQ(ComputeCabinetDigest(source, layout, md, &digest), SubjectStatus::kOk);
+      EXPECT_EQ(test_support::Hex(digest), test_support::Hex(ExpectedDigest(changed, md))) << "byte " << offset;
+      const bool skipped = (offset >= 4 && offset < 8) || (offset >= 34 && offset < 56);
+      EXPECT_EQ(test_support::Hex(digest) == test_support::Hex(ExpectedDigest(file, md)), skipped) << "byte " << offset;
+    }
+  }
+}
+
+}  // namespace
+}  // namespace wintrust

@@ -1,0 +1,107 @@
+#include "wintrust/signature/signer_check.h"
+
+#include <openssl/rsa.h>
+
+#include <optional>
+
+#include "wintrust/signature/digest_policy.h"
+#include "wintrust/signature/rsassa_pss.h"
+
+namespace wintrust {
+
+std::vector<X509Ptr> ParseCertificates(const std::vector<ByteView>& elements) {
+  std::vector<X509Ptr> certificates;
+  for (ByteView element : elements) {
+    const unsigned char* cursor = element.data();
+    X509Ptr certificate(d2i_X509(nullptr, &cursor, static_cast<long>(element.size())));
+    if (certificate) certificates.push_back(std::move(certificate));
+  }
+  return certificates;
+}
+
+X509* FindSignerCertificate(const SignerInfo& signer, const std::vector<X509Ptr>& certificates) {
+  if (!signer.subjectKeyId.empty()) {
+    for (const X509Ptr& certificate : certificates) {
+      const ASN1_OCTET_STRING* keyId = X509_get0_subject_key_id(certificate.get());
+      if (keyId != nullptr &&
+          SameBytes(ByteView(ASN1_STRING_get0_data(keyId), static_cast<size_t>(ASN1_STRING_length(keyId))),
+                    signer.subjectKeyId)) {
+        return certificate.get();
+      }
+    }
+    return nullptr;
+  }
+  const unsigned char* cursor = signer.issuer.data();
+  X509NamePtr issuer(d2i_X509_NAME(nullptr, &cursor, static_cast<long>(signer.issuer.size())));
+  cursor = signer.serialNumber.data();
+  Asn1IntegerPtr serial(d2i_ASN1_INTEGER(nullptr, &cursor, static_cast<long>(signer.serialNumber.size())));
+  if (!issuer || !serial) return nullptr;
+  for (const X509Ptr& certificate : certificates) {
+    if (X509_NAME_cmp(X509_get_issuer_name(certificate.get()), issuer.get()) == 0 &&
+        ASN1_INTEGER_cmp(X509_get0_serialNumber(certificate.get()), serial.get()) == 0) {
+      return certificate.get();
+    }
+  }
+  return nullptr;
+}
+
+SignerCheck VerifySigner(const SignerInfo& signer, X509* certificate, ByteView content) {
+  const EVP_MD* md = DigestForOid(signer.digestAlgorithm);
+  if (md == nullptr) return SignerCheck::kUnsupportedDigest;
+  // RSASSA-PSS names its own hash, mask hash and salt; every other
+  // algorithm signs with the signer's digest and the key's own scheme
+  // (PKCS#1 v1.5 for RSA, ECDSA).
+  std::optional<PssParameters> pss;
+  if (IsRsassaPss(signer.signatureAlgorithm)) {
+    PssParameters parameters;
+    switch (ReadPssParameters(signer.signatureParameters, &parameters)) {
+      case PssRead::kOk:
+        pss = parameters;
+        break;
+      case PssRead::kUnsupportedDigest:
+        return SignerCheck::kUnsupportedDigest;
+      case PssRead::kMalformed:
+        return SignerCheck::kBadSignature;
+    }
+  }
+
+  // With authenticated attributes the signature covers their DER encoding as
+  // a SET OF (the [0] IMPLICIT tag replaced by SET), and the content is bound
+  // through the messageDigest attribute. Without them it covers the content.
+  Bytes signedBytes;
+  if (!signer.authAttributes.empty()) {
+    Tlv attributes;
+    if (ReadTlv(signer.authAttributes, &attributes) != DerError::kNone) {
+      return SignerCheck::kDigestMismatch;
+    }
+    std::vector<ByteView> digests = AttributeValues(attributes.content, oid::kMessageDigest);
+    Tlv value;
+    auto expected = Digest(md, content);
+    if (digests.size() != 1 || ReadTlv(digests[0], &value) != DerError::kNone || value.tag != der::kOctetString ||
+        !expected || !SameBytes(value.content, *expected)) {
+      return SignerCheck::kDigestMismatch;
+    }
+    signedBytes.assign(signer.authAttributes.begin(), signer.authAttributes.end());
+    signedBytes[0] = der::kSet;
+  } else {
+    signedBytes.assign(content.begin(), content.end());
+  }
+
+  EVP_PKEY* key = X509_get0_pubkey(certificate);
+  EvpMdCtxPtr context(EVP_MD_CTX_new());
+  EVP_PKEY_CTX* keyContext = nullptr;
+  if (key == nullptr || !context ||
+      EVP_DigestVerifyInit(context.get(), &keyContext, pss ? pss->hash : md, nullptr, key) != 1) {
+    return SignerCheck::kBadSignature;
+  }
+  if (pss && (EVP_PKEY_CTX_set_rsa_padding(keyContext, RSA_PKCS1_PSS_PADDING) <= 0 ||
+              EVP_PKEY_CTX_set_rsa_mgf1_md(keyContext, pss->maskHash) <= 0 ||
+              EVP_PKEY_CTX_set_rsa_pss_saltlen(keyContext, pss->saltLength) <= 0)) {
+    return SignerCheck::kBadSignature;
+  }
+  int verified = EVP_DigestVerify(context.get(), signer.signature.data(), signer.signature.size(), signedBytes.data(),
+                                  signedBytes.size());
+  return verified == 1 ? SignerCheck::kOk : SignerCheck::kBadSignature;
+}
+
+}  // namespace wintrust

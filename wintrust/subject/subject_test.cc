@@ -1,0 +1,45 @@
+#include "wintrust/subject/subject.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+namespace wintrust {
+namespace {
+
+struct DetectionRow {
+  const char* name;
+  std::string head;  // the file's first bytes
+  const char* fileName;
+  SubjectFormat format;
+};
+
+const DetectionRow kDetectionRows[] = {
+    {"pe", "MZ\x90", "tool.exe", SubjectFormat::kPeImage},
+    {"pe by content whatever the name", "MZ", "script.ps1", SubjectFormat::kPeImage},
+    {"cabinet", "MSCF\x03\x01", "setup.cab", SubjectFormat::kCabinet},
+    {"cabinet under another name", "MSCF", "setup.ps1", SubjectFormat::kCabinet},
+    {"compound file", "\xD0\xCF\x11\xE0\xA1\xB1\x1A\xE1", "setup.msi", SubjectFormat::kCompoundFile},
+    {"compound file magic cut", "\xD0\xCF\x11\xE0\xA1\xB1\x1A", "setup.msi", SubjectFormat::kUnknown},
+    {"script", "Write-Host 1", "dir/run.ps1", SubjectFormat::kPowerShellScript},
+    {"module", "function f {}", "mod.psm1", SubjectFormat::kPowerShellScript},
+    {"data file", "@{}", "mod.psd1", SubjectFormat::kPowerShellScript},
+    {"extension in upper case", "", "RUN.PS1", SubjectFormat::kPowerShellScript},
+    {"empty script", "", "run.ps1", SubjectFormat::kPowerShellScript},
+    {"dot in the folder only", "x", "dir.ps1/run", SubjectFormat::kUnknown},
+    {"extension of another script language", "x", "run.vbs", SubjectFormat::kUnknown},
+    {"ps1 followed by more", "x", "run.ps1.txt", SubjectFormat::kUnknown},
+    {"no name", "x", "", SubjectFormat::kUnknown},
+    {"empty file", "", "file", SubjectFormat::kUnknown},
+    {"one byte of MZ", "M", "tool.exe", SubjectFormat::kUnknown},
+};
+
+TEST(SubjectFormatTest, FollowsContentThenExtension) {
+  for (const DetectionRow& row : kDetectionRows) {
+    ByteView head(reinterpret_cast<const uint8_t*>(row.head.data()), row.head.size());
+    EXPECT_EQ(DetectSubjectFormat(head, row.fileName), row.format) << row.name;
+  }
+}
+
+}  // namespace
+}  // namespace wintrust
