@@ -25,7 +25,7 @@
 #include <vector>
 
 #include "sha1/block_functions.h"
-#include "sha1/cpu_features.h"
+#include "sha1/block_selection.h"
 #include "sha1/sha1.h"
 
 extern char** environ;

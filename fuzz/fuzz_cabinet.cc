@@ -11,8 +11,9 @@
 #include <cstring>
 
 #include "fuzz/fuzz_check.h"
+#include "fuzz/reference_sha256.h"
 #include "fuzz/truncated_source.h"
-#include "wintrust/cabinet.h"
+#include "wintrust/cab/cabinet.h"
 
 namespace {
 
@@ -32,11 +33,7 @@ Bytes ReferenceDigest(ByteView file, uint64_t signatureOffset) {
     if ((i >= 4 && i < 8) || (i >= 34 && i < 56)) continue;
     kept.push_back(file[i]);
   }
-  Bytes out(EVP_MAX_MD_SIZE);
-  unsigned int length = 0;
-  FUZZ_CHECK(EVP_Digest(kept.data(), kept.size(), out.data(), &length, EVP_sha256(), nullptr) == 1);
-  out.resize(length);
-  return out;
+  return ReferenceSha256(kept.data(), kept.size());
 }
 
 }  // namespace

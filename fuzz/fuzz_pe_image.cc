@@ -17,9 +17,10 @@
 #include <vector>
 
 #include "fuzz/fuzz_check.h"
+#include "fuzz/reference_sha256.h"
 #include "fuzz/truncated_source.h"
-#include "wintrust/authenticode_digest.h"
-#include "wintrust/pe_image.h"
+#include "wintrust/pe/image_digest.h"
+#include "wintrust/pe/pe_image.h"
 
 namespace {
 
@@ -33,14 +34,6 @@ bool SameImage(const PeImage& a, const PeImage& b) {
          a.securityEntryOffset == b.securityEntryOffset && a.headersEnd == b.headersEnd &&
          a.numberOfRvaAndSizes == b.numberOfRvaAndSizes && a.certTableOffset == b.certTableOffset &&
          a.certTableSize == b.certTableSize;
-}
-
-Bytes Sha256(ByteView bytes) {
-  Bytes out(EVP_MAX_MD_SIZE);
-  unsigned int length = 0;
-  FUZZ_CHECK(EVP_Digest(bytes.data(), bytes.size(), out.data(), &length, EVP_sha256(), nullptr) == 1);
-  out.resize(length);
-  return out;
 }
 
 void CheckImage(ByteView file, const PeImage& image) {
@@ -85,7 +78,7 @@ void CheckDigest(ByteView file, const PeImage& image, uint64_t mix) {
   wintrust::MemorySource source(file);
   FUZZ_CHECK(wintrust::ComputeImageDigest(source, image, EVP_sha256(), buffer, &streamed) ==
              wintrust::ImageDigestError::kNone);
-  FUZZ_CHECK(streamed == Sha256(included));
+  FUZZ_CHECK(streamed == ReferenceSha256(included.data(), included.size()));
 
   // Cut short after opening: a read fault, or the same digest when the cut
   // lies past everything the digest reads.

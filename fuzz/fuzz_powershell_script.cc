@@ -15,9 +15,10 @@
 #include <vector>
 
 #include "fuzz/fuzz_check.h"
+#include "fuzz/reference_sha256.h"
 #include "fuzz/truncated_source.h"
-#include "wintrust/powershell_script.h"
-#include "wintrust/script_text.h"
+#include "wintrust/script/powershell_script.h"
+#include "wintrust/script/script_text.h"
 
 namespace {
 
@@ -54,11 +55,7 @@ Bytes Sha256OfUtf16Le(std::u16string_view text) {
     bytes.push_back(static_cast<char>(unit & 0xFF));
     bytes.push_back(static_cast<char>(unit >> 8));
   }
-  Bytes out(EVP_MAX_MD_SIZE);
-  unsigned int length = 0;
-  FUZZ_CHECK(EVP_Digest(bytes.data(), bytes.size(), out.data(), &length, EVP_sha256(), nullptr) == 1);
-  out.resize(length);
-  return out;
+  return ReferenceSha256(bytes.data(), bytes.size());
 }
 
 }  // namespace

@@ -12,7 +12,7 @@
 
 #include "fuzz/fuzz_check.h"
 #include "sha1/block_functions.h"
-#include "sha1/cpu_features.h"
+#include "sha1/block_selection.h"
 #include "sha1/sha1.h"
 
 namespace {

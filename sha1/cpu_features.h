@@ -1,15 +1,9 @@
-// Processor features, and the block function a hasher uses on this machine.
-//
-// DetectCpuFeatures reads the processor's identification once per process
-// into CpuFeatureFlags. SelectSha1BlockFunction derives, also once, the
-// features the operating system lets the program use (UsableCpuFeatureFlags)
-// and maps them to the fastest block function they allow. Both words are zero
+// Processor features: DetectCpuFeatures reads the processor's
+// identification once per process into CpuFeatureFlags. The word is zero
 // until computed; a word that comes out zero is computed again on next use.
 #pragma once
 
 #include <cstdint>
-
-#include "sha1/sha1.h"
 
 // Bits of CpuFeatureFlags and UsableCpuFeatureFlags. No other bit is set.
 constexpr uint32_t kCpuMmx = 0x1;           // CPUID 1, EDX bit 23
@@ -33,23 +27,10 @@ constexpr uint32_t kCpuFma4 = 0x200000;     // CPUID 0x80000001, ECX bit 16
 // What the processor reports, whatever the operating system allows. Zero
 // until DetectCpuFeatures has found at least one feature; never changed after.
 extern uint32_t CpuFeatureFlags;
-// CpuFeatureFlags without AVX and AVX2 when the operating system does not
-// save the AVX register state. Zero until SelectSha1BlockFunction has derived
-// a non-zero word; never changed after.
-extern uint32_t UsableCpuFeatureFlags;
-
 // Returns CpuFeatureFlags, detecting it first while it is zero: CPUID leaf 1,
 // leaf 7 sub-leaf 0 (without asking leaf 0 whether it exists), and leaf
 // 0x80000001 only when leaf 0x80000000 reports it.
 uint32_t DetectCpuFeatures();
-
-// Returns the block function for a new hasher, deriving UsableCpuFeatureFlags
-// first while it is zero (one more CPUID leaf 1 for OSXSAVE, then XGETBV only
-// when OSXSAVE is set). The cascade: Sha1BlockX86; Sha1BlockSse2 with SSE2;
-// then Sha1BlockSsse3 with SSSE3 too; then with AVX too Sha1BlockAvx2 when
-// AVX2 is set, else Sha1BlockAvx. Once the word is known, a call executes no
-// CPUID or XGETBV.
-Sha1BlockFunction SelectSha1BlockFunction();
 
 // The four registers one CPUID returns.
 struct CpuidResult {
@@ -77,7 +58,11 @@ class CpuInstructions {
 // The processor's own instructions.
 CpuInstructions* ProcessorCpuInstructions();
 
-// Routes every later CPUID and XGETBV of detection and selection through
+// The instructions detection and selection execute now: the processor's own
+// unless a test routed them elsewhere.
+CpuInstructions& ActiveCpuInstructions();
+
+// Routes every later CPUID and XGETBV of detection and selection (block_selection.h) through
 // `instructions` and returns the previous route. Nothing in the program calls
 // it; it is the tests' way in. The cached words are not touched.
 CpuInstructions* SetCpuInstructions(CpuInstructions* instructions);

@@ -1,5 +1,6 @@
-#include "sha1/cpu_features.h"
+#include "sha1/block_selection.h"
 
+#include <cpuid.h>
 #include <gtest/gtest.h>
 
 #include <map>
@@ -44,8 +45,8 @@ constexpr uint32_t Bit(int n) {
   return uint32_t{1} << n;
 }
 
-constexpr uint32_t kOsxsave = Bit(27);  // leaf 1, ECX
-constexpr uint64_t kXcr0SseAvx = 0x7;   // x87, SSE and AVX state
+constexpr uint32_t kOsxsave = bit_OSXSAVE;  // leaf 1, ECX
+constexpr uint64_t kXcr0SseAvx = 0x7;       // x87, SSE and AVX state
 
 // Every test starts as a fresh process would: both words zero, and CPUID and
 // XGETBV answered by the scripted processor. The real words and route come
@@ -69,9 +70,9 @@ class CpuFeaturesTest : public testing::Test {
   // A processor with the four deciding features as given, AVX register state
   // saved by the operating system.
   void Script(bool sse2, bool ssse3, bool avx, bool avx2) {
-    processor.leaves[1].edx = sse2 ? Bit(26) : 0;
-    processor.leaves[1].ecx = kOsxsave | (ssse3 ? Bit(9) | Bit(0) : 0) | (avx ? Bit(28) : 0);
-    processor.leaves[7].ebx = avx2 ? Bit(5) : 0;
+    processor.leaves[1].edx = sse2 ? bit_SSE2 : 0;
+    processor.leaves[1].ecx = kOsxsave | (ssse3 ? bit_SSSE3 | bit_SSE3 : 0) | (avx ? bit_AVX : 0);
+    processor.leaves[7].ebx = avx2 ? bit_AVX2 : 0;
     processor.xcr0 = kXcr0SseAvx;
   }
 
@@ -81,31 +82,33 @@ class CpuFeaturesTest : public testing::Test {
   CpuInstructions* savedInstructions = nullptr;
 };
 
+// The register bits as the compiler's own <cpuid.h> names them, an
+// independent record of where each feature is reported.
 struct TableRow {
   uint32_t leaf;
   char reg;  // 'b', 'c' or 'd'
-  int bit;
+  uint32_t registerBit;
   uint32_t flag;
 };
 
 const TableRow kTable[] = {
-    {1, 'd', 23, kCpuMmx},
-    {1, 'd', 25, kCpuSse},
-    {1, 'd', 26, kCpuSse2},
-    {1, 'c', 0, kCpuSse3},
-    {1, 'c', 9, kCpuSsse3},
-    {1, 'c', 19, kCpuSse41},
-    {1, 'c', 20, kCpuSse42},
-    {1, 'c', 28, kCpuAvx},
-    {7, 'b', 5, kCpuAvx2},
-    {1, 'c', 12, kCpuFma},
-    {1, 'c', 25, kCpuAes},
-    {0x80000001, 'd', 22, kCpuMmxExt},
-    {0x80000001, 'd', 31, kCpu3dNow},
-    {0x80000001, 'd', 30, kCpu3dNowExt},
-    {0x80000001, 'c', 6, kCpuSse4a},
-    {0x80000001, 'c', 11, kCpuXop},
-    {0x80000001, 'c', 16, kCpuFma4},
+    {1, 'd', bit_MMX, kCpuMmx},
+    {1, 'd', bit_SSE, kCpuSse},
+    {1, 'd', bit_SSE2, kCpuSse2},
+    {1, 'c', bit_SSE3, kCpuSse3},
+    {1, 'c', bit_SSSE3, kCpuSsse3},
+    {1, 'c', bit_SSE4_1, kCpuSse41},
+    {1, 'c', bit_SSE4_2, kCpuSse42},
+    {1, 'c', bit_AVX, kCpuAvx},
+    {7, 'b', bit_AVX2, kCpuAvx2},
+    {1, 'c', bit_FMA, kCpuFma},
+    {1, 'c', bit_AES, kCpuAes},
+    {0x80000001, 'd', bit_MMXEXT, kCpuMmxExt},
+    {0x80000001, 'd', bit_3DNOW, kCpu3dNow},
+    {0x80000001, 'd', bit_3DNOWP, kCpu3dNowExt},
+    {0x80000001, 'c', bit_SSE4a, kCpuSse4a},
+    {0x80000001, 'c', bit_XOP, kCpuXop},
+    {0x80000001, 'c', bit_FMA4, kCpuFma4},
 };
 
 constexpr uint32_t kAllTableFlags = 0x3F07FF;
@@ -124,7 +127,7 @@ TEST_F(CpuFeaturesTest, EachTableBitOnItsOwn) {
     SCOPED_TRACE(row.flag);
     processor.leaves.clear();
     processor.leaves[0x80000000].eax = 0x80000008;
-    SetRegister(processor.leaves[row.leaf], row.reg, Bit(row.bit));
+    SetRegister(processor.leaves[row.leaf], row.reg, row.registerBit);
     CpuFeatureFlags = 0;
     EXPECT_EQ(row.flag, DetectCpuFeatures());
     EXPECT_EQ(row.flag, CpuFeatureFlags);

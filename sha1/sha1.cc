@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "sha1/cpu_features.h"
+#include "sha1/block_selection.h"
 
 namespace {
 

@@ -32,7 +32,7 @@ using Sha1BlockFunction = void (*)(Sha1State* state);
 class Sha1Hasher {
  public:
   // Places the working area on the first 32-byte boundary in `storage` and
-  // stores the block function SelectSha1BlockFunction (cpu_features.h) picks
+  // stores the block function SelectSha1BlockFunction (block_selection.h) picks
   // for this processor. Writes nothing into the working area.
   void Init();
   // Starts a message: the initial hash value, a byte count of 0, an empty

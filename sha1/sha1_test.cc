@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "sha1/cpu_features.h"
+#include "sha1/block_selection.h"
 #include "sha1/sha1_test_util.h"
 
 namespace {

@@ -10,7 +10,7 @@
 // After a call, schedule word t holds Wt + K(t div 20), where the reference
 // leaves Wt. Callers must have checked that the processor and the operating
 // system support the function's instruction sets (SelectSha1BlockFunction in
-// cpu_features.h does); the state must lie on a 32-byte boundary.
+// block_selection.h does); the state must lie on a 32-byte boundary.
 #pragma once
 
 #include <cstdint>
