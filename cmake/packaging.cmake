@@ -1,8 +1,9 @@
 # Release packages, made with CPack in a build tree:
 #   cpack -G DEB   (Linux)   the program in bin/, the trust library in
-#                            lib/sigreport/, the manual page, the README,
-#                            copyright and changelog in share/doc/sigreport/,
-#                            depending on the OpenSSL runtime it links;
+#                            lib/sigreport/, the manual page in
+#                            share/man/man1/, the README, copyright and
+#                            changelog in share/doc/sigreport/, depending on
+#                            the OpenSSL runtime it links;
 #   cpack -G ZIP   (Windows) sigreport.exe and the README, one zip for each
 #                            architecture.
 set(CPACK_PACKAGE_NAME sigreport)
