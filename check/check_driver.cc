@@ -16,7 +16,6 @@ namespace {
 
 constexpr size_t kExecutablePathCapacity = 4096;
 constexpr WideChar kReportName[] = WIDE("result.txt");
-constexpr size_t kReportNameLength = sizeof(kReportName) / sizeof(WideChar) - 1;
 
 // Formats a console line with the report's formatter and prints it.
 void PrintLine(const WideChar* format, const WideChar* value) {
@@ -31,19 +30,15 @@ void PrintUsage(const WideChar* executablePath) {
   PrintLine(WIDE("%s \"C:\\Program Files (x86)\\Talvin\\Mirelo2.0\\MireloCore.dll\"\r\n"), executablePath);
 }
 
-// The executable's directory with its separator, then "result.txt"; null
+// The executable's directory with its separator, then "result.txt"; empty
 // when the path holds no separator.
-std::unique_ptr<WideChar[]> MakeReportPath(const WideChar* executablePath) {
+WideString MakeReportPath(const WideChar* executablePath) {
   const WideChar* lastSeparator = nullptr;
   for (const WideChar* at = executablePath; *at != 0; ++at) {
     if (*at == platform::kPathSeparator) lastSeparator = at;
   }
-  if (lastSeparator == nullptr) return nullptr;
-  const size_t directoryLength = static_cast<size_t>(lastSeparator - executablePath) + 1;
-  std::unique_ptr<WideChar[]> path(new WideChar[directoryLength + kReportNameLength + 1]);
-  std::memcpy(path.get(), executablePath, directoryLength * sizeof(WideChar));
-  std::memcpy(path.get() + directoryLength, kReportName, (kReportNameLength + 1) * sizeof(WideChar));
-  return path;
+  if (lastSeparator == nullptr) return {};
+  return WideString(executablePath, static_cast<size_t>(lastSeparator - executablePath) + 1) + kReportName;
 }
 
 void WriteTimestamp() {
@@ -144,9 +139,19 @@ int RunCheck(int argumentCount, const WideChar* const* arguments) {
   // The report is written under a name of its own and moved over
   // "result.txt" when complete: an earlier report, or a link standing there,
   // is replaced whole, and two runs at once never mix their lines.
-  const std::unique_ptr<WideChar[]> reportPath = MakeReportPath(executablePath);
+  WideString reportPath = MakeReportPath(executablePath);
   WideString stagedPath;
-  if (reportPath) ReportLog = platform::CreateTemporaryBeside(reportPath.get(), &stagedPath);
+  bool directoryRefused = false;
+  if (!reportPath.empty()) {
+    ReportLog = platform::CreateTemporaryBeside(reportPath.c_str(), &stagedPath, &directoryRefused);
+  }
+  // An installed program's directory is not the user's to write: then the
+  // report goes where the platform keeps the user's own files, if anywhere.
+  WideString fallbackDirectory;
+  if (!ReportLog.IsOpen() && directoryRefused && platform::GetReportFallbackDirectory(&fallbackDirectory)) {
+    reportPath = fallbackDirectory + platform::kPathSeparator + kReportName;
+    ReportLog = platform::CreateTemporaryBeside(reportPath.c_str(), &stagedPath);
+  }
   if (!ReportLog.IsOpen()) {
     platform::PrintToConsole(WIDE("Fail create log file\r\n"));
     return 0;
@@ -158,10 +163,10 @@ int RunCheck(int argumentCount, const WideChar* const* arguments) {
   CheckIntoReport(arguments[1]);
 
   ReportLog.Close();
-  if (!platform::MoveIntoPlace(stagedPath, reportPath.get())) {
+  if (!platform::MoveIntoPlace(stagedPath, reportPath.c_str())) {
     platform::PrintToConsole(WIDE("Fail create log file\r\n"));
     return 0;
   }
-  PrintLine(WIDE("Outputted %s\r\n"), reportPath.get());
+  PrintLine(WIDE("Outputted %s\r\n"), reportPath.c_str());
   return 0;
 }

@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 
 #include "platform/utf8.h"
@@ -72,7 +73,8 @@ File OpenForReading(const WideChar* path) {
   return file;
 }
 
-File CreateTemporaryBeside(const WideChar* finalPath, WideString* temporaryPath) {
+File CreateTemporaryBeside(const WideChar* finalPath, WideString* temporaryPath, bool* directoryRefused) {
+  if (directoryRefused != nullptr) *directoryRefused = false;
   const std::string base = PathBytes(finalPath) + "." + std::to_string(getpid()) + "-";
   for (int attempt = 0; attempt < 100; ++attempt) {
     const std::string candidate = base + std::to_string(attempt) + ".tmp";
@@ -83,9 +85,39 @@ File CreateTemporaryBeside(const WideChar* finalPath, WideString* temporaryPath)
     }
     // Only a name taken by an earlier run of the same process number is
     // worth another try; anything else (no write access) will not change.
-    if (errno != EEXIST) break;
+    if (errno != EEXIST) {
+      if (directoryRefused != nullptr) *directoryRefused = errno == EACCES || errno == EPERM || errno == EROFS;
+      break;
+    }
   }
   return File();
+}
+
+bool GetReportFallbackDirectory(WideString* directory) {
+  // The user's state directory as the XDG base directory rules name it: a
+  // relative XDG_STATE_HOME is to be ignored, and directories missing on the
+  // way are created readable by the user alone.
+  const char* stateHome = getenv("XDG_STATE_HOME");
+  const char* home = getenv("HOME");
+  std::string path;
+  if (stateHome != nullptr && stateHome[0] == '/') {
+    path = stateHome;
+  } else if (home != nullptr && home[0] == '/') {
+    path = std::string(home) + "/.local/state";
+  } else {
+    return false;
+  }
+  while (!path.empty() && path.back() == '/') path.pop_back();
+  path += "/sigreport";
+  // Each ancestor in turn; those that exist already are left as they are.
+  for (size_t end = path.find('/', 1); end != std::string::npos; end = path.find('/', end + 1)) {
+    mkdir(path.substr(0, end).c_str(), 0700);
+  }
+  mkdir(path.c_str(), 0700);
+  struct stat status;
+  if (stat(path.c_str(), &status) != 0 || !S_ISDIR(status.st_mode)) return false;
+  *directory = DecodeUtf8(path);
+  return true;
 }
 
 bool MoveIntoPlace(const WideString& temporaryPath, const WideChar* finalPath) {

@@ -50,7 +50,8 @@ File OpenForReading(const WideChar* path) {
   return file;
 }
 
-File CreateTemporaryBeside(const WideChar* finalPath, WideString* temporaryPath) {
+File CreateTemporaryBeside(const WideChar* finalPath, WideString* temporaryPath, bool* directoryRefused) {
+  if (directoryRefused != nullptr) *directoryRefused = false;
   const WideString base = WideString(finalPath) + L"." + std::to_wstring(GetCurrentProcessId()) + L"-";
   for (int attempt = 0; attempt < 100; ++attempt) {
     const WideString candidate = base + std::to_wstring(attempt) + L".tmp";
@@ -61,9 +62,21 @@ File CreateTemporaryBeside(const WideChar* finalPath, WideString* temporaryPath)
       *temporaryPath = candidate;
       return file;
     }
-    if (GetLastError() != ERROR_FILE_EXISTS) break;
+    const DWORD error = GetLastError();
+    if (error != ERROR_FILE_EXISTS) {
+      if (directoryRefused != nullptr) {
+        *directoryRefused = error == ERROR_ACCESS_DENIED || error == ERROR_WRITE_PROTECT;
+      }
+      break;
+    }
   }
   return File();
+}
+
+// A program on Windows lives in a folder of its own, unpacked where its user
+// can write: the report goes beside it or nowhere.
+bool GetReportFallbackDirectory(WideString*) {
+  return false;
 }
 
 namespace {

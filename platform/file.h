@@ -69,8 +69,17 @@ File OpenForReading(const WideChar* path);
 // Creates a new, empty file with a name of its own beside `finalPath`, for
 // writing, and stores that name in `temporaryPath`. MoveIntoPlace later puts
 // it at `finalPath` in one step, so readers and concurrent writers only ever
-// see a whole file there. Gives a closed File when it cannot be created.
-File CreateTemporaryBeside(const WideChar* finalPath, WideString* temporaryPath);
+// see a whole file there. Gives a closed File when it cannot be created;
+// `directoryRefused`, when given, then tells whether that is because the
+// user may not write that directory (no permission, a read-only file
+// system), as opposed to any other cause.
+File CreateTemporaryBeside(const WideChar* finalPath, WideString* temporaryPath, bool* directoryRefused = nullptr);
+
+// Where the report goes when the program's own directory refuses the user:
+// stores that directory, without a trailing separator, in `directory`,
+// creating it for the user alone when missing, and returns true. False when
+// the platform has no such place or it cannot be made.
+bool GetReportFallbackDirectory(WideString* directory);
 
 // Renames the closed file at `temporaryPath` to `finalPath`, replacing what
 // stood there (a link itself, never the file a link points to). On Windows,

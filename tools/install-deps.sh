@@ -9,7 +9,7 @@ packages=(
   g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64
   g++-mingw-w64-i686 binutils-mingw-w64-i686
   wine wine64
-  dpkg-dev
+  dpkg-dev lintian man-db
   valgrind clang libclang-rt-14-dev clang-format
 )
 # npm fetches the real-world programs some tests check. A Node.js from

@@ -8,6 +8,7 @@ and a test may make that directory unwritable without touching the build.
 import datetime
 import hashlib
 import os
+import pwd
 import re
 import shutil
 import subprocess
@@ -80,6 +81,28 @@ def run_and_read_report(command, report_path, **options):
     return Run(completed.stdout, report, completed.returncode)
 
 
+def ordinary_user_options(*directories):
+    """subprocess.run options that run the program as a user whom a directory
+    without write permission refuses: nobody when the tests run as root (who
+    may write anywhere), else the test user itself. The `directories` on the
+    way to the program and its files are opened to that user, since mkdtemp
+    makes them private."""
+    if os.geteuid() != 0:
+        return {}
+    for directory in directories:
+        os.chmod(directory, 0o755)
+    nobody = pwd.getpwnam("nobody")
+    return {"user": nobody.pw_uid, "group": nobody.pw_gid, "extra_groups": []}
+
+
+def make_home(path, options):
+    """A directory at `path` that belongs to the user `options` run as."""
+    os.makedirs(path)
+    if "user" in options:
+        os.chown(path, options["user"], options["group"])
+    return path
+
+
 class LinuxInstallation:
     """bin/sigreport and lib/sigreport/libwintrust.so with its index of roots,
     copied from the build."""
@@ -107,9 +130,11 @@ class LinuxInstallation:
     def shown_report_path(self):
         return self.report_path
 
-    def run(self, *arguments, cwd=None, env=None, user=None):
+    def run(self, *arguments, report_path=None, **options):
+        """Runs the program and reads the report back from `report_path`,
+        beside the program unless given; `options` go to subprocess.run."""
         command = [os.fsencode(self.executable)] + [os.fsencode(a) for a in arguments]
-        return run_and_read_report(command, self.report_path, cwd=cwd, env=env, user=user)
+        return run_and_read_report(command, report_path or self.report_path, **options)
 
     def os_version_line(self):
         release = os.uname().release

@@ -2,14 +2,14 @@
 
 import hashlib
 import os
-import pwd
 import shutil
 import stat
 import subprocess
 import unittest
 
 from harness import (LIBRARY_DIR, LIBRARY_NAME, MASKED_TIMESTAMP, InstallationTestCase, NOT_PE_VERDICT,
-                     TRUST_FUNCTIONS, USAGE_EXAMPLE, encode_report, mask_timestamp, run_and_read_report)
+                     TRUST_FUNCTIONS, USAGE_EXAMPLE, encode_report, make_home, mask_timestamp, ordinary_user_options,
+                     run_and_read_report)
 
 
 class FileLinesTest(InstallationTestCase):
@@ -273,20 +273,83 @@ class ConsoleOnlyTest(InstallationTestCase):
         self.assertEqual(encode_report([MASKED_TIMESTAMP + "\r\n"] + self.full_report_texts(path, b"abc")),
                          mask_timestamp(report))
 
-    @unittest.skipUnless(os.geteuid() == 0, "needs root to run as another user")
-    def test_unwritable_report_directory(self):
-        nobody = pwd.getpwnam("nobody")
-        for directory in (self.tmp, self.install.root, self.install.library_dir,
-                          os.path.dirname(self.install.library_dir), self.scratch):
-            os.chmod(directory, 0o755)
+
+class ReportPlaceTest(InstallationTestCase):
+    """Where the report goes when the program's directory refuses the user
+    who runs it, as a program installed under /usr does."""
+
+    def setUp(self):
+        super().setUp()
+        self.options = ordinary_user_options(self.tmp, self.install.root, os.path.dirname(self.install.library_dir),
+                                             self.install.library_dir, self.scratch)
+        self.target = self.write_file("t.bin", b"abc")
+        os.chmod(self.target, 0o644)
         os.chmod(self.install.bin_dir, 0o555)
-        path = self.write_file("t.bin", b"abc")
-        os.chmod(path, 0o644)
-        run = self.install.run(path, user=nobody.pw_uid)
+        self.addCleanup(os.chmod, self.install.bin_dir, 0o755)
+
+    def run_with(self, environment, report_path=None):
+        env = {k: v for k, v in os.environ.items() if k not in ("HOME", "XDG_STATE_HOME")}
+        env.update(environment)
+        return self.install.run(self.target, report_path=report_path, env=env, **self.options)
+
+    def assertWholeReport(self, run, report_path):
         self.assertEqual(0, run.returncode)
-        self.assertEqual(b"Fail create log file\r\n", run.stdout)
-        self.assertIsNone(run.report)
-        self.assertTrue(stat.S_ISDIR(os.stat(self.install.bin_dir).st_mode))
+        self.assertEqual(f"Outputted {report_path}\r\n".encode(), run.stdout)
+        self.assertIsNotNone(run.report, "no report was written")
+        self.assertEqual(encode_report([MASKED_TIMESTAMP + "\r\n"] + self.full_report_texts(self.target, b"abc")),
+                         mask_timestamp(run.report))
+
+    def test_refused_report_goes_to_the_users_state_directory(self):
+        # (environment, state directory, directories the run must create):
+        # the XDG rules, a relative XDG_STATE_HOME ignored.
+        cases = [
+            (lambda home: {"HOME": home}, ".local/state", [".local", ".local/state"]),
+            (lambda home: {"HOME": home, "XDG_STATE_HOME": home + "/st/"}, "st", ["st"]),
+            (lambda home: {"HOME": home, "XDG_STATE_HOME": "st"}, ".local/state", [".local", ".local/state"]),
+            (lambda home: {"HOME": home, "XDG_STATE_HOME": ""}, ".local/state", [".local", ".local/state"]),
+        ]
+        for number, (environment, state, created) in enumerate(cases):
+            home = make_home(os.path.join(self.tmp, f"home{number}"), self.options)
+            with self.subTest(environment=environment(home)):
+                report_path = os.path.join(home, state, "sigreport", "result.txt")
+                self.assertWholeReport(self.run_with(environment(home), report_path), report_path)
+                self.assertEqual(["result.txt"], os.listdir(os.path.dirname(report_path)))
+                for directory in created + [os.path.join(state, "sigreport")]:
+                    mode = stat.S_IMODE(os.stat(os.path.join(home, directory)).st_mode)
+                    self.assertEqual(0o700, mode, f"{directory} must be the user's alone")
+                self.assertEqual(["sigreport"], os.listdir(self.install.bin_dir))
+
+    def test_state_directory_that_exists_keeps_its_permissions(self):
+        home = make_home(os.path.join(self.tmp, "home"), self.options)
+        state = make_home(os.path.join(home, "state"), self.options)
+        os.chmod(state, 0o755)
+        report_path = os.path.join(state, "sigreport", "result.txt")
+        self.assertWholeReport(self.run_with({"HOME": home, "XDG_STATE_HOME": state}, report_path), report_path)
+        self.assertEqual(0o755, stat.S_IMODE(os.stat(state).st_mode))
+
+    def test_writable_program_directory_keeps_the_report_beside_the_program(self):
+        os.chmod(self.install.bin_dir, 0o777)
+        home = make_home(os.path.join(self.tmp, "home"), self.options)
+        run = self.run_with({"HOME": home})
+        self.assertWholeReport(run, self.install.report_path)
+        self.assertEqual([], os.listdir(home), "no state directory is made when none is needed")
+
+    def test_without_a_usable_state_directory_no_report_is_written(self):
+        unwritable = os.path.join(self.tmp, "unwritable")
+        os.makedirs(unwritable)
+        os.chmod(unwritable, 0o555)
+        # A usable home beside an unusable XDG_STATE_HOME is not tried either.
+        home = make_home(os.path.join(self.tmp, "home"), self.options)
+        for environment in ({}, {"XDG_STATE_HOME": "relative"}, {"HOME": "relative"}, {"HOME": unwritable},
+                            {"HOME": home, "XDG_STATE_HOME": unwritable}):
+            with self.subTest(environment=environment):
+                run = self.run_with(environment)
+                self.assertEqual(0, run.returncode)
+                self.assertEqual(b"Fail create log file\r\n", run.stdout)
+                self.assertIsNone(run.report)
+                self.assertEqual(["sigreport"], os.listdir(self.install.bin_dir))
+                self.assertEqual([], os.listdir(unwritable))
+                self.assertEqual([], os.listdir(home))
 
 
 if __name__ == "__main__":
