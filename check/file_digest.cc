@@ -27,7 +27,9 @@ bool HashStreamed(const platform::File& file, uint64_t size, Sha1Hasher& hasher)
 }  // namespace
 
 bool DigestWholeFile(const platform::File& file, FileDigest* digest) {
-  const uint64_t size = platform::SizeOf(file);
+  // A size the system cannot say is a failed read, not an empty file.
+  uint64_t size = 0;
+  if (!platform::SizeOf(file, &size)) return false;
   Sha1Hasher hasher = {};
   hasher.Init();
   hasher.Reset();

@@ -13,7 +13,8 @@ struct FileDigest {
 };
 
 // Reads the open `file` from its start to its size and hashes it. Returns
-// false when not every byte could be read; nothing unread is ever hashed.
+// false when not every byte could be read, or the file's size cannot be
+// had; nothing unread is ever hashed.
 // A file below 4 GiB is read into one buffer of its size with one read and
 // hashed in one Update; a larger one, or one whose buffer cannot be had, is
 // streamed through a fixed buffer.

@@ -127,10 +127,11 @@ bool MoveIntoPlace(const WideString& temporaryPath, const WideChar* finalPath) {
   return false;
 }
 
-uint64_t SizeOf(const File& file) {
+bool SizeOf(const File& file, uint64_t* size) {
   struct stat status;
-  if (fstat(Descriptor(file), &status) != 0) return 0;
-  return static_cast<uint64_t>(status.st_size);
+  if (fstat(Descriptor(file), &status) != 0 || status.st_size < 0) return false;
+  *size = static_cast<uint64_t>(status.st_size);
+  return true;
 }
 
 bool ReadExactly(const File& file, void* buffer, size_t size) {

@@ -113,10 +113,11 @@ bool MoveIntoPlace(const WideString& temporaryPath, const WideChar* finalPath) {
   return copied;
 }
 
-uint64_t SizeOf(const File& file) {
-  LARGE_INTEGER size;
-  if (!GetFileSizeEx(Handle(file), &size)) return 0;
-  return static_cast<uint64_t>(size.QuadPart);
+bool SizeOf(const File& file, uint64_t* size) {
+  LARGE_INTEGER value;
+  if (!GetFileSizeEx(Handle(file), &value) || value.QuadPart < 0) return false;
+  *size = static_cast<uint64_t>(value.QuadPart);
+  return true;
 }
 
 bool ReadExactly(const File& file, void* buffer, size_t size) {

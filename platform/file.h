@@ -89,8 +89,9 @@ bool GetReportFallbackDirectory(WideString* directory);
 // temporary file is gone afterwards; false when nothing was placed.
 bool MoveIntoPlace(const WideString& temporaryPath, const WideChar* finalPath);
 
-// The full size of an open file in bytes.
-uint64_t SizeOf(const File& file);
+// Stores the full size of an open file in bytes in `size`. Returns false,
+// leaving `size` alone, when the system cannot say it.
+bool SizeOf(const File& file, uint64_t* size);
 
 // Reads exactly `size` bytes from the current position. Returns false when
 // fewer bytes could be read (a read error, or the file shrank meanwhile).

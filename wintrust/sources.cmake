@@ -14,7 +14,7 @@ set(WINTRUST_subject_USES base)
 set(WINTRUST_pe_SOURCES pe/image_digest.cc pe/pe_image.cc pe/pe_subject.cc)
 set(WINTRUST_pe_USES subject)
 
-set(WINTRUST_cab_SOURCES cab/cabinet.cc)
+set(WINTRUST_cab_SOURCES cab/cabinet.cc cab/cabinet_structure.cc)
 set(WINTRUST_cab_USES subject)
 
 set(WINTRUST_msi_SOURCES msi/compound_file.cc msi/msi_subject.cc)

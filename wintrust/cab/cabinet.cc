@@ -2,6 +2,7 @@
 
 #include <vector>
 
+#include "wintrust/cab/cabinet_structure.h"
 #include "wintrust/subject/subject_digest.h"
 
 namespace wintrust {
@@ -69,6 +70,12 @@ SubjectStatus ReadCabinetLayout(const ByteSource& file, CabinetLayout* layout) {
   layout->hasLocator = true;
   layout->signatureOffset = *ReadLe32(header, kLocatorOffsetField);
   layout->signatureSize = *ReadLe32(header, kLocatorSizeField);
+  // A cabinet whose locator finds a signature ending the file is a signed
+  // cabinet: the fields the digest skips must then say what signing wrote.
+  const uint64_t signatureEnd = uint64_t{layout->signatureOffset} + layout->signatureSize;
+  if (layout->signatureOffset >= layout->reserveEnd && layout->signatureSize != 0 && signatureEnd == file.size()) {
+    return CheckSignedCabinetStructure(file, ByteView(header, sizeof header), layout->signatureOffset);
+  }
   return SubjectStatus::kOk;
 }
 

@@ -15,6 +15,7 @@ constexpr uint64_t kMiniStreamCutoff = 4096;
 // Special sector numbers.
 constexpr uint32_t kMaxRegularSector = 0xFFFFFFFA;
 constexpr uint32_t kEndOfChain = 0xFFFFFFFE;
+constexpr uint32_t kFreeSector = 0xFFFFFFFF;
 constexpr uint32_t kNoStream = 0xFFFFFFFF;
 
 // Header fields.
@@ -26,6 +27,7 @@ constexpr uint64_t kFatSectorCountField = 0x2C;
 constexpr uint64_t kFirstDirectorySectorField = 0x30;
 constexpr uint64_t kMiniStreamCutoffField = 0x38;
 constexpr uint64_t kFirstMiniFatSectorField = 0x3C;
+constexpr uint64_t kMiniFatSectorCountField = 0x40;
 constexpr uint64_t kFirstDifatSectorField = 0x44;
 constexpr uint64_t kDifatSectorCountField = 0x48;
 constexpr uint64_t kHeaderFatField = 0x4C;
@@ -130,35 +132,43 @@ class CompoundFile::Loader {
     return CompoundFileStatus::kOk;
   }
 
-  // Loads the FAT entries of the sectors inside the file, no more: a table
-  // that declares more sectors costs nothing for them.
+  // Loads the FAT. Its header counts must agree with the file: the FAT
+  // sectors are sectors of the file and cover every sector it holds, and the
+  // DIFAT has exactly the sectors that list the FAT sectors past the
+  // header's 109, its start the end of a chain when there are none. Only the
+  // entries of the sectors inside the file are kept.
   CompoundFileStatus LoadFat() {
     const uint64_t perSector = out_->sectorSize_ / 4;
-    const uint64_t wanted =
-        std::min<uint64_t>(*ReadLe32(header_, kFatSectorCountField), DivideRoundingUp(sectorLimit_, perSector));
+    const uint64_t fatCount = *ReadLe32(header_, kFatSectorCountField);
+    if (fatCount < DivideRoundingUp(sectorLimit_, perSector) || fatCount > sectorLimit_) {
+      return CompoundFileStatus::kDamaged;
+    }
     std::vector<uint32_t> fatSectors;
-    for (size_t i = 0; i < kHeaderFatEntries && fatSectors.size() < wanted; ++i) {
+    for (size_t i = 0; i < kHeaderFatEntries && fatSectors.size() < fatCount; ++i) {
       fatSectors.push_back(*ReadLe32(header_, kHeaderFatField + 4 * i));
     }
     // The DIFAT chain: each sector lists perSector - 1 FAT sectors and ends
-    // with the number of the next one. It is followed only as far as needed,
-    // each sector claimed, so it cannot loop.
+    // with the number of the next one. Each sector is claimed, so it cannot
+    // loop.
     uint32_t difat = *ReadLe32(header_, kFirstDifatSectorField);
-    uint32_t difatLeft = *ReadLe32(header_, kDifatSectorCountField);
-    while (fatSectors.size() < wanted) {
-      if (difatLeft == 0 || difat >= sectorLimit_ || claimed_[difat]) return CompoundFileStatus::kDamaged;
+    const uint64_t difatCount = *ReadLe32(header_, kDifatSectorCountField);
+    if (difatCount != DivideRoundingUp(fatCount - fatSectors.size(), perSector - 1)) {
+      return CompoundFileStatus::kDamaged;
+    }
+    for (uint64_t i = 0; i < difatCount; ++i) {
+      if (difat >= sectorLimit_ || claimed_[difat]) return CompoundFileStatus::kDamaged;
       claimed_[difat] = true;
-      --difatLeft;
       std::vector<uint32_t> entries;
       CompoundFileStatus status = AppendTableSector(difat, &entries);
       if (status != CompoundFileStatus::kOk) return status;
       difat = entries.back();
       entries.pop_back();
       for (uint32_t sector : entries) {
-        if (fatSectors.size() == wanted) break;
+        if (fatSectors.size() == fatCount) break;
         fatSectors.push_back(sector);
       }
     }
+    if (difat != kEndOfChain && !(difatCount == 0 && difat == kFreeSector)) return CompoundFileStatus::kDamaged;
     for (uint32_t sector : fatSectors) {
       CompoundFileStatus status = AppendTableSector(sector, &fat_);
       if (status != CompoundFileStatus::kOk) return status;
@@ -282,23 +292,33 @@ class CompoundFile::Loader {
   }
 
   // The mini stream is the root's stream; the mini FAT chains its 64-byte
-  // sectors. Only the entries for sectors inside the mini stream are loaded.
+  // sectors. The mini FAT's chain must have exactly the sectors the header
+  // counts and cover the mini stream. Only the entries for sectors inside
+  // the mini stream are loaded.
   CompoundFileStatus LoadMiniStream() {
+    const uint64_t miniFatCount = *ReadLe32(header_, kMiniFatSectorCountField);
+    std::vector<uint32_t> miniFatSectors;
+    if (miniFatCount > sectorLimit_) return CompoundFileStatus::kDamaged;
+    CompoundFileStatus status =
+        WalkChain(*ReadLe32(header_, kFirstMiniFatSectorField), miniFatCount, true, &miniFatSectors);
+    if (status != CompoundFileStatus::kOk) return status;
+    const uint32_t after =
+        miniFatSectors.empty() ? *ReadLe32(header_, kFirstMiniFatSectorField) : fat_[miniFatSectors.back()];
+    if (after != kEndOfChain && !(miniFatSectors.empty() && after == kFreeSector)) {
+      return CompoundFileStatus::kDamaged;
+    }
     const uint64_t containerSize = out_->entries_[0].size;
     if (containerSize == 0) return CompoundFileStatus::kOk;
     const uint64_t sectorSize = out_->sectorSize_;
     if (containerSize > uint64_t{sectorLimit_} * sectorSize) return CompoundFileStatus::kDamaged;
     const uint64_t containerSectors = DivideRoundingUp(containerSize, sectorSize);
-    CompoundFileStatus status = WalkChain(startSectors_[0], containerSectors, true, &out_->miniContainer_);
+    status = WalkChain(startSectors_[0], containerSectors, true, &out_->miniContainer_);
     if (status != CompoundFileStatus::kOk) return status;
     if (!SectorsInside(out_->miniContainer_, containerSize - (containerSectors - 1) * sectorSize)) {
       return CompoundFileStatus::kDamaged;
     }
     miniSectorLimit_ = DivideRoundingUp(containerSize, kMiniSectorSize);
-    std::vector<uint32_t> miniFatSectors;
-    status = WalkChain(*ReadLe32(header_, kFirstMiniFatSectorField), DivideRoundingUp(miniSectorLimit_ * 4, sectorSize),
-                       false, &miniFatSectors);
-    if (status != CompoundFileStatus::kOk) return status;
+    if (miniFatCount < DivideRoundingUp(miniSectorLimit_ * 4, sectorSize)) return CompoundFileStatus::kDamaged;
     for (uint32_t sector : miniFatSectors) {
       status = AppendTableSector(sector, &miniFat_);
       if (status != CompoundFileStatus::kOk) return status;

@@ -117,6 +117,34 @@ TEST(CompoundFile, ReadsATableBeyondTheHeadersHundredAndNineSectors) {
   Bytes content;
   ASSERT_EQ(ReadAll(*file, Find(*file, "big"), size_t{256} << 10, &content), CompoundFileStatus::kOk);
   EXPECT_TRUE(content == entries[1].content);
+
+  // The DIFAT's count and its chain's end must agree with the FAT it lists.
+  const uint64_t lastNext = layout.SectorOffset(layout.difatSectors.back()) + 512 - 4;
+  const std::pair<uint64_t, uint32_t> damages[] = {
+      {0x48, static_cast<uint32_t>(layout.difatSectors.size() + 1)},
+      {0x48, static_cast<uint32_t>(layout.difatSectors.size() - 1)},
+      {0x44, 0xFFFFFFFE},
+      {lastNext, layout.difatSectors.front()},
+      {lastNext, 0xFFFFFFFF},
+  };
+  for (const auto& [offset, value] : damages) {
+    Bytes damaged = bytes;
+    PutLe32(&damaged, offset, value);
+    EXPECT_EQ(OpenBytes(damaged, &file), CompoundFileStatus::kDamaged) << offset << " " << value;
+  }
+}
+
+TEST(CompoundFile, RefusesSectorsTheFatDoesNotCover) {
+  // A FAT of one 512-byte sector covers 128 sectors; a file holding more
+  // contradicts its FAT sector count.
+  CompoundLayout layout;
+  Bytes bytes = BuildCompoundFile(9, SampleEntries(), &layout);
+  ASSERT_EQ(layout.fatSectors.size(), 1u);
+  bytes.resize(512 + 129 * 512, 0);
+  std::unique_ptr<CompoundFile> file;
+  EXPECT_EQ(OpenBytes(bytes, &file), CompoundFileStatus::kDamaged);
+  bytes.resize(512 + 128 * 512);
+  EXPECT_EQ(OpenBytes(bytes, &file), CompoundFileStatus::kOk);
 }
 
 INSTANTIATE_TEST_SUITE_P(SectorShift, CompoundFileBothSectorSizes, ::testing::Values(9, 12));
@@ -180,6 +208,15 @@ TEST(CompoundFile, RefusesDamagedTablesAndDirectories) {
       {"a name of 65 bytes", storageEntry + 0x40, 66},
       {"an odd name size", storageEntry + 0x40, 5},
       {"a name without its NUL", storageEntry + 0x40, 4},
+      // Header counts that contradict the file.
+      {"a FAT sector count of 0xFFFFFFFF", 0x2C, 0xFFFFFFFF},
+      {"one FAT sector more than the header lists", 0x2C, static_cast<uint32_t>(layout.fatSectors.size() + 1)},
+      {"a mini FAT sector count of 0x7FFFFFFF", 0x40, 0x7FFFFFFF},
+      {"one mini FAT sector more than its chain", 0x40, 2},
+      {"no mini FAT sectors under a mini stream", 0x40, 0},
+      {"a DIFAT start inside the file without DIFAT sectors", 0x44, 1},
+      {"a DIFAT start past the end without DIFAT sectors", 0x44, 0x00FFFFFF},
+      {"a DIFAT sector the FAT does not need", 0x48, 1},
   };
   for (const Case& c : cases) {
     Bytes bytes = good;

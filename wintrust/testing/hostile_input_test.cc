@@ -687,12 +687,24 @@ TEST_F(HostileInputTest, PackageWhoseDirectoryCannotBeRead) {
       {"the directory's chain looping", layout.FatEntryOffset(layout.directoryStart), layout.directoryStart},
       {"the FAT listed past the end", 0x4C, 0x7FFFFFFF},
       {"sectors of 1 KiB", 0x1E, 10},
+      {"a FAT sector count of 0xFFFFFFFF", 0x2C, 0xFFFFFFFF},
+      {"a mini FAT sector count of 0x7FFFFFFF", 0x40, 0x7FFFFFFF},
+      {"a DIFAT start without DIFAT sectors", 0x44, 1},
   };
+  const Bytes signedFixture = test_support::ReadWholeFile(test_support::FixtureDir() + "/files/msi-rsa-sha256.msi");
   for (const Case& c : cases) {
     Bytes file = good;
     PutLe32(&file, c.offset, c.value);
     EXPECT_EQ(VerifyBytes(file), TRUST_E_SUBJECT_FORM_UNKNOWN) << c.what;
+    // The header's own fields are outside the digest: on the signed package
+    // they would otherwise leave the verdict as it was.
+    if (c.offset < 0x4C) {
+      Bytes package = signedFixture;
+      PutLe32(&package, c.offset, c.value);
+      EXPECT_EQ(VerifyBytes(package), TRUST_E_SUBJECT_FORM_UNKNOWN) << c.what << " in the signed package";
+    }
   }
+  EXPECT_EQ(VerifyBytes(signedFixture), 0) << "the signed package as it was";
   EXPECT_EQ(VerifyBytes(ByteView(good).first(good.size() - 1)), TRUST_E_SUBJECT_FORM_UNKNOWN) << "cut by a byte";
 }
 
