@@ -1,6 +1,8 @@
 #include "wintrust/appx/appx_subject.h"
 
+#include <algorithm>
 #include <cstring>
+#include <initializer_list>
 #include <string>
 #include <string_view>
 
