@@ -4,8 +4,10 @@ alternating the two sides so both see the same machine:
 
 1. verifying a 256 MiB signed PE through the trust library against
    `osslsigncode verify -CAfile root.pem` on the same file, and the same for
-   a 256 MiB signed cabinet (one stored file, made by gcab) and a signed MSI
-   package holding a 256 MiB stream (made by msitools' msibuild);
+   a 256 MiB signed cabinet (one stored file, made by gcab), a signed MSI
+   package holding a 256 MiB stream (made by msitools' msibuild) and a signed
+   APPX package of two 128 MiB files, one deflated and one stored (written by
+   the fixture generator's package writer);
 2. a whole `sigreport` run on that file against `sha1sum` followed by
    `osslsigncode verify`;
 3. a whole `sigreport` run on a 1 GiB file against `sha1sum` on it;
@@ -36,6 +38,9 @@ import statistics
 import subprocess
 import sys
 import time
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests", "fixtures"))
+import make_fixtures  # noqa: E402  (the APPX package writer)
 
 
 def timed(command, env):
@@ -136,7 +141,14 @@ def main():
         subprocess.run(["msibuild", unsigned_package, "-s", "sigreport benchmark package"], check=True)
         subprocess.run(["msibuild", unsigned_package, "-a", "payload", content], check=True)
         os.remove(content)
+        unsigned_appx = os.path.join(bench, "large-unsigned.appx")
+        appx = os.path.join(bench, "large-signed.appx")
+        half = block * (args.size // 2)
+        make_fixtures.write_appx(unsigned_appx, [("deflated.bin", half, True), ("stored.bin", half, False),
+                                                 ("AppxManifest.xml", make_fixtures.APPX_MANIFEST.encode(), True)])
+        del half
         sign(pki, unsigned_cabinet, cabinet)
+        sign(pki, unsigned_appx, appx)
         sign(pki, unsigned_package, package)
 
         env = dict(os.environ, SSL_CERT_FILE=root)
@@ -147,6 +159,7 @@ def main():
         verified_by_library(leakcheck, signed, env)
         verified_by_library(leakcheck, cabinet, env)
         verified_by_library(leakcheck, package, env)
+        verified_by_library(leakcheck, appx, env)
         timed([sigreport, signed], env)
         with open(os.path.join(args.build, "bin", "result.txt"), "rb") as result:
             if not result.read().endswith("CHECK SUCCESS".encode("utf-16-le")):
@@ -158,7 +171,7 @@ def main():
             for _ in range(1024):
                 out.write(block)
 
-        print(f"{args.runs} runs each; {args.size} MiB signed PE32+, cabinet and MSI package (SHA-256 digests), "
+        print(f"{args.runs} runs each; {args.size} MiB signed PE32+, cabinet, MSI and APPX package (SHA-256 digests), "
               "1 GiB file")
         fine = True
         if args.baseline:
@@ -174,6 +187,9 @@ def main():
         fine &= report("MSI verification: libwintrust.so / osslsigncode verify",
                        *alternate(args.runs, [([leakcheck, "-f", package], env)],
                                   [(["osslsigncode", "verify", "-CAfile", root, "-in", package], env)]))
+        fine &= report("APPX verification: libwintrust.so / osslsigncode verify",
+                       *alternate(args.runs, [([leakcheck, "-f", appx], env)],
+                                  [(["osslsigncode", "verify", "-CAfile", root, "-in", appx], env)]))
         fine &= report("signed PE: sigreport / (sha1sum + osslsigncode verify)",
                        *alternate(args.runs, [([sigreport, signed], env)],
                                   [(["sha1sum", signed], env), osslsigncode]))

@@ -5,10 +5,9 @@ Usage: make_seeds.py FIXTURE_DIR OUTDIR
 
 FIXTURE_DIR is a directory made by tests/fixtures/make_fixtures.py; the
 files its manifest.tsv lists seed the PE and whole-verification targets, its
-cabinets, scripts and MSI packages the cabinet, script and compound-file
-targets, and the PKCS#7 blobs inside them seed the PKCS#7 reader. Small
-hand-made seeds are
-added for every target. OUTDIR is rebuilt:
+cabinets, scripts, MSI and APPX packages the cabinet, script, compound-file
+and APPX targets, and the PKCS#7 blobs inside them seed the PKCS#7 reader.
+Small hand-made seeds are added for every target. OUTDIR is rebuilt:
 
   OUTDIR/<target>/              seeds, one file each
   OUTDIR/regressions/<target>/  the inputs of fuzz/regressions/<target>/*.hex,
@@ -28,7 +27,7 @@ import make_fixtures  # noqa: E402  (the DER helpers the fixtures are built with
 
 TARGETS = ["fuzz_pe_image", "fuzz_cabinet", "fuzz_powershell_script",
            "fuzz_compound_file", "fuzz_signed_data", "fuzz_verify_file",
-           "fuzz_format", "fuzz_sha1"]
+           "fuzz_format", "fuzz_sha1", "fuzz_appx"]
 
 
 # ---- DER ------------------------------------------------------------------
@@ -285,6 +284,8 @@ def main(argv):
     write_all(os.path.join(outdir, "fuzz_compound_file"),
               {name: data for name, data in files.items()
                if data.startswith(COMPOUND_FILE_MAGIC)})
+    write_all(os.path.join(outdir, "fuzz_appx"),
+              {name: data for name, data in files.items() if name.endswith(".appx")})
     write_all(os.path.join(outdir, "fuzz_signed_data"), pkcs7_seeds)
     write_all(os.path.join(outdir, "fuzz_format"), hand_made_format())
     write_all(os.path.join(outdir, "fuzz_sha1"), hand_made_sha1())

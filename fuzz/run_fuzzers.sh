@@ -6,7 +6,7 @@
 # is left in BUILD/artifacts.
 #
 # Usage: fuzz/run_fuzzers.sh [SECONDS_PER_TARGET]
-#   The test command runs it with 30: four minutes of fuzzing for the eight
+#   The test command runs it with 30: four and a half minutes of fuzzing for the nine
 #   targets, plus the build.
 # Environment: SIGREPORT_FUZZ_BUILD_DIR (default build/fuzz), SIGREPORT_FUZZ_JOBS
 # (build jobs, default 2).
@@ -20,7 +20,7 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 build=${SIGREPORT_FUZZ_BUILD_DIR:-$root/build/fuzz}
 jobs=${SIGREPORT_FUZZ_JOBS:-2}
 targets=(fuzz_pe_image fuzz_cabinet fuzz_powershell_script fuzz_compound_file fuzz_signed_data
-         fuzz_verify_file fuzz_format fuzz_sha1)
+         fuzz_verify_file fuzz_format fuzz_sha1 fuzz_appx)
 
 cmake -S "$root/fuzz" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ -DSIGREPORT_WERROR=ON >/dev/null

@@ -3,7 +3,7 @@
 # which builds a library per room linked in this order, and by the fuzzing
 # build (fuzz/CMakeLists.txt), which compiles the same sources again with its
 # own instrumentation. Paths are relative to this folder.
-set(WINTRUST_ROOMS base subject pe cab msi script roots chain signature verifier)
+set(WINTRUST_ROOMS base subject pe cab msi script appx roots chain signature verifier)
 
 set(WINTRUST_base_SOURCES base/byte_view.cc base/der_reader.cc base/file_source.cc)
 set(WINTRUST_base_USES)
@@ -23,6 +23,12 @@ set(WINTRUST_msi_USES subject)
 set(WINTRUST_script_SOURCES script/powershell_script.cc script/script_text.cc)
 set(WINTRUST_script_USES subject)
 
+# MSIX/APPX packages: ZIP read here, deflate through zlib, the block map's
+# XML through expat (WINTRUST_<room>_LIBS: what a room links from the system).
+set(WINTRUST_appx_SOURCES appx/appx_subject.cc appx/block_map.cc appx/zip_archive.cc appx/zip_content.cc)
+set(WINTRUST_appx_USES subject)
+set(WINTRUST_appx_LIBS ZLIB::ZLIB EXPAT::EXPAT)
+
 set(WINTRUST_roots_SOURCES roots/root_index.cc roots/root_limits.cc roots/trust_anchors.cc)
 set(WINTRUST_roots_USES base)
 
@@ -40,7 +46,7 @@ set(WINTRUST_signature_USES chain)
 # The top of the library, directly in this folder: the order of the checks,
 # the records handed back, and the table of subjects.
 set(WINTRUST_verifier_SOURCES subject_registry.cc trust_state.cc verifier.cc)
-set(WINTRUST_verifier_USES pe cab msi script signature)
+set(WINTRUST_verifier_USES pe cab msi script appx signature)
 
 # The four entry points, only in the shared library.
 set(WINTRUST_EXPORT_SOURCES wintrust_exports.cc)

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <array>
 
+#include "wintrust/appx/appx_subject.h"
 #include "wintrust/cab/cabinet.h"
 #include "wintrust/msi/msi_subject.h"
 #include "wintrust/pe/pe_subject.h"
@@ -19,10 +20,9 @@ struct SubjectRow {
 };
 
 constexpr SubjectRow kSubjectOpeners[] = {
-    {SubjectFormat::kPeImage, OpenPeSubject},
-    {SubjectFormat::kCabinet, OpenCabinetSubject},
-    {SubjectFormat::kCompoundFile, OpenMsiSubject},
-    {SubjectFormat::kPowerShellScript, OpenPowerShellSubject},
+    {SubjectFormat::kPeImage, OpenPeSubject},       {SubjectFormat::kCabinet, OpenCabinetSubject},
+    {SubjectFormat::kCompoundFile, OpenMsiSubject}, {SubjectFormat::kPowerShellScript, OpenPowerShellSubject},
+    {SubjectFormat::kZip, OpenAppxSubject},
 };
 
 }  // namespace

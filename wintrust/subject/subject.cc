@@ -10,6 +10,7 @@ namespace {
 constexpr uint8_t kCabinetMagic[] = {'M', 'S', 'C', 'F'};
 constexpr uint8_t kCompoundFileMagic[] = {0xD0, 0xCF, 0x11, 0xE0, 0xA1, 0xB1, 0x1A, 0xE1};
 constexpr uint8_t kPeMagic[] = {'M', 'Z'};
+constexpr uint8_t kZipMagic[] = {'P', 'K', 3, 4};
 
 bool StartsWith(ByteView head, ByteView magic) {
   return head.size() >= magic.size() && SameBytes(head.first(magic.size()), magic);
@@ -34,6 +35,7 @@ SubjectFormat DetectSubjectFormat(ByteView head, std::string_view fileName) {
   if (StartsWith(head, kPeMagic)) return SubjectFormat::kPeImage;
   if (StartsWith(head, kCabinetMagic)) return SubjectFormat::kCabinet;
   if (StartsWith(head, kCompoundFileMagic)) return SubjectFormat::kCompoundFile;
+  if (StartsWith(head, kZipMagic)) return SubjectFormat::kZip;
   const std::string extension = LowerExtension(fileName);
   if (extension == "ps1" || extension == "psm1" || extension == "psd1") {
     return SubjectFormat::kPowerShellScript;

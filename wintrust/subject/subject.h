@@ -5,7 +5,8 @@
 // policy, the provider data) once, whatever the format.
 //
 // Choosing the format follows Windows: by content for PE images ("MZ"),
-// cabinets ("MSCF") and compound files (D0 CF 11 E0 A1 B1 1A E1); by the
+// cabinets ("MSCF"), compound files (D0 CF 11 E0 A1 B1 1A E1) and ZIP files
+// ("PK\3\4": whether one is a package is for its opener to say); by the
 // file name's extension for PowerShell scripts (.ps1, .psm1, .psd1, any
 // case), and content wins over the name. A format without a subject
 // registered is TRUST_E_SUBJECT_FORM_UNKNOWN like any unknown file.
@@ -81,6 +82,8 @@ enum class SubjectFormat {
   kCabinet,
   kCompoundFile,  // the container of MSI packages
   kPowerShellScript,
+  kZip,  // MSIX/APPX packages and bundles; their opener reads the central
+         // directory to tell them from other ZIP files
 };
 
 // The number of leading bytes DetectSubjectFormat looks at.

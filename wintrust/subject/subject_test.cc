@@ -32,6 +32,8 @@ const DetectionRow kDetectionRows[] = {
     {"no name", "x", "", SubjectFormat::kUnknown},
     {"empty file", "", "file", SubjectFormat::kUnknown},
     {"one byte of MZ", "M", "tool.exe", SubjectFormat::kUnknown},
+    {"zip, whatever the name", std::string("PK\x03\x04\x14\0", 6), "app.msix", SubjectFormat::kZip},
+    {"zip end record first: an empty zip", "PK\x05\x06", "app.appx", SubjectFormat::kUnknown},
 };
 
 TEST(SubjectFormatTest, FollowsContentThenExtension) {

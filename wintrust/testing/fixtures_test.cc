@@ -89,6 +89,25 @@ std::string HexAfter(const std::string& text, const std::string& label) {
   return text.substr(start, end - start);
 }
 
+// The blob of an APPX package's hashes as osslsigncode's verification
+// prints them, each after its own heading: "APPX", then each tag and hash.
+std::string AppxBlob(const std::string& output) {
+  std::string blob = "41505058";  // "APPX"
+  const std::pair<const char*, const char*> parts[] = {
+      {"41585043", "Checking Data hashes:"},               // AXPC
+      {"41584344", "Checking Central Directory hashes:"},  // AXCD
+      {"41584354", "Checking Content Types hashes:"},      // AXCT
+      {"4158424D", "Checking Block Map hashes:"},          // AXBM
+      {"41584349", "Checking Code Integrity hashes:"},     // AXCI
+  };
+  for (const auto& [tag, heading] : parts) {
+    const size_t at = output.find(heading);
+    if (at == std::string::npos) continue;
+    blob += tag + HexAfter(output.substr(at), "Calculated message digest : ");
+  }
+  return blob;
+}
+
 std::string StatusText(HRESULT status) {
   char text[16];
   std::snprintf(text, sizeof text, "0x%08X", static_cast<unsigned>(status));
@@ -146,6 +165,8 @@ TEST_P(FixtureTest, OsslsigncodeOpinion) {
   // subject's digest is what it calls the DigitalSignature.
   std::string theirs = HexAfter(output, "Calculated message digest : ");
   if (theirs.empty()) theirs = HexAfter(output, "Calculated DigitalSignature      : ");
+  // For APPX packages it prints each hash of the package's blob apart.
+  if (output.find("Checking Data hashes:") != std::string::npos) theirs = AppxBlob(output);
   if (entry.digest != "-" && !theirs.empty() && known == kOsslsigncodeDisagrees.end()) {
     // Read through the file, the way the library reads it.
     OpenedFixture opened = OpenFixture(dir + "/" + entry.file);
@@ -155,7 +176,11 @@ TEST_P(FixtureTest, OsslsigncodeOpinion) {
     const EVP_MD* md = EVP_get_digestbyname(entry.digest.c_str());
     ASSERT_NE(md, nullptr);
     Bytes digest;
-    ASSERT_EQ(opened.subject->ComputeDigest(md, &digest), SubjectStatus::kOk);
+    SubjectStatus status = opened.subject->ComputeDigest(md, &digest);
+    // A package whose files contradict its block map has no digest to
+    // compare: the subject stops there.
+    if (status == SubjectStatus::kBadDigest && entry.status == TRUST_E_BAD_DIGEST) return;
+    ASSERT_EQ(status, SubjectStatus::kOk);
     std::string ours = test_support::Hex(digest);
     for (char& c : theirs) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
     EXPECT_EQ(ours, theirs) << entry.file;
