@@ -71,9 +71,12 @@ class Run:
 
 
 def run_and_read_report(command, report_path, **options):
-    completed = subprocess.run(command, capture_output=True, timeout=300, **options)
-    if completed.returncode == wine_run.LAUNCH_FAILED:
-        raise wine_run.LaunchError(completed.stderr.decode(errors="replace"))
+    """Runs a native program and reads back what it left."""
+    return read_report(subprocess.run(command, capture_output=True, timeout=300, **options), report_path)
+
+
+def read_report(completed, report_path):
+    """The run that `completed` was, with the report it left, if any."""
     report = None
     if os.path.exists(report_path):
         with open(report_path, "rb") as file:
@@ -183,9 +186,12 @@ class WineInstallation:
         if cls._prefix_ready:
             return
         # Creates the prefix on first use and sets the version it reports.
-        winecfg = ["winecfg", "/v", "win10"]
-        subprocess.run([wine_run.loader_for(os.path.join(BUILD_DIR, "bin", "sigreport.exe"))] + winecfg,
-                       env=wine_run.environment(), check=True, capture_output=True, timeout=300)
+        # The prefix is a 64-bit one for either build, and its 64-bit winecfg
+        # runs natively even where 32-bit programs are emulated.
+        program = os.path.join(BUILD_DIR, "bin", "sigreport.exe")
+        subprocess.run([wine_run.loader(wine_run.MACHINE_AMD64), "winecfg", "/v", "win10"],
+                       env=wine_run.environment(), check=True, capture_output=True,
+                       timeout=wine_run.timeout_for(program))
         cls._prefix_ready = True
 
     @staticmethod
@@ -196,8 +202,9 @@ class WineInstallation:
         return self.platform_path(self.report_path)
 
     def run(self, *arguments, cwd=None, env=None):
-        return run_and_read_report(self.command(self.executable, *arguments), self.report_path, cwd=cwd,
-                                   env=wine_run.environment(env))
+        completed = wine_run.run(self.executable, *arguments, cwd=cwd, env=env, capture_output=True,
+                                 timeout=wine_run.timeout_for(self.executable))
+        return read_report(completed, self.report_path)
 
     def os_version_line(self):
         return "OSVer: 10.0\r\n"
