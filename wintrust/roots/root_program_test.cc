@@ -381,7 +381,7 @@ INSTANTIATE_TEST_SUITE_P(Generated, RootProgramFixtureTest,
 
 TEST(RootProgram, FixturesArePresent) {
   ASSERT_FALSE(test_support::FixtureDir().empty()) << "WINTRUST_FIXTURES is not set";
-  EXPECT_EQ(test_support::LoadManifest("root-program.tsv").size(), 5u);
+  EXPECT_EQ(test_support::LoadManifest("root-program.tsv").size(), 6u);
 }
 
 TEST(RootProgram, RootsAUserAddsComeOnTopOfTheProgramsRoots) {
