@@ -1,8 +1,9 @@
 #include "wintrust/chain/signature_budget.h"
 
-#include <openssl/bn.h>
 #include <openssl/core_names.h>
 #include <openssl/obj_mac.h>
+
+#include <bit>
 
 namespace wintrust {
 namespace {
@@ -19,12 +20,13 @@ uint64_t MultiplicationCost(uint64_t operations, int bits) {
 }
 
 std::optional<uint64_t> RsaCost(const EVP_PKEY* key) {
-  BIGNUM* exponent = nullptr;
-  if (EVP_PKEY_get_bn_param(key, OSSL_PKEY_PARAM_RSA_E, &exponent) != 1) return std::nullopt;
-  int exponentBits = BN_num_bits(exponent);
-  int setBits = 0;
-  for (int bit = 0; bit < exponentBits; ++bit) setBits += BN_is_bit_set(exponent, bit);
-  BN_free(exponent);
+  // Read as a machine word: an exponent too wide for one is wider than
+  // Windows loads anyway, and a word costs a fraction of reading a big
+  // number, which every candidate of every chain search would pay.
+  size_t exponent = 0;
+  if (EVP_PKEY_get_size_t_param(key, OSSL_PKEY_PARAM_RSA_E, &exponent) != 1) return std::nullopt;
+  int exponentBits = static_cast<int>(std::bit_width(exponent));
+  int setBits = std::popcount(exponent);
   int modulusBits = EVP_PKEY_get_bits(key);
   if (exponentBits > kMaxExponentBits || exponentBits == 0 || modulusBits > kMaxModulusBits) return std::nullopt;
   return MultiplicationCost(static_cast<uint64_t>(exponentBits - 1 + setBits - 1), modulusBits);
