@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 #include <openssl/core_names.h>
 #include <openssl/param_build.h>
+#include <openssl/x509v3.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -818,6 +819,75 @@ TEST_F(HostileInputTest, OneSignatureBudgetServesEveryChainOfAVerification) {
   EXPECT_EQ(VerifyChain(signer, certificates, &anchors, now, RequiredUsage::kCodeSigning, &shared).status,
             TRUST_E_CERT_SIGNATURE);
   EXPECT_LE(shared.spent(), perSearch + perSearch / 2);
+}
+
+// An RSA key pair of 2048 bits with public exponent `exponent`.
+EvpPkeyPtr RsaKeyPair(uint64_t exponent) {
+  BIGNUM* e = BN_new();
+  EXPECT_EQ(BN_set_word(e, exponent), 1);
+  EVP_PKEY_CTX* context = EVP_PKEY_CTX_new_from_name(nullptr, "RSA", nullptr);
+  EVP_PKEY* key = nullptr;
+  EXPECT_EQ(EVP_PKEY_keygen_init(context), 1);
+  EXPECT_EQ(EVP_PKEY_CTX_set_rsa_keygen_bits(context, 2048), 1);
+  EXPECT_EQ(EVP_PKEY_CTX_set1_rsa_keygen_pubexp(context, e), 1);
+  EXPECT_EQ(EVP_PKEY_keygen(context, &key), 1);
+  EVP_PKEY_CTX_free(context);
+  BN_free(e);
+  return EvpPkeyPtr(key);
+}
+
+// A certificate for `key` named `subject`, issued by `issuer` (its name) and
+// signed with `signingKey`; a certificate authority's when `ca`, else a
+// code-signing leaf's.
+X509Ptr IssueCertificate(const char* subject, const char* issuer, EVP_PKEY* key, EVP_PKEY* signingKey, bool ca) {
+  X509Ptr certificate(X509_new());
+  EXPECT_EQ(X509_set_version(certificate.get(), X509_VERSION_3), 1);
+  ASN1_INTEGER_set(X509_get_serialNumber(certificate.get()), 1);
+  for (auto [name, text] : {std::pair{X509_get_subject_name(certificate.get()), subject},
+                            std::pair{X509_get_issuer_name(certificate.get()), issuer}}) {
+    X509_NAME_add_entry_by_txt(name, "CN", MBSTRING_ASC, reinterpret_cast<const unsigned char*>(text), -1, -1, 0);
+  }
+  X509_gmtime_adj(X509_getm_notBefore(certificate.get()), -86400);
+  X509_gmtime_adj(X509_getm_notAfter(certificate.get()), 86400);
+  EXPECT_EQ(X509_set_pubkey(certificate.get(), key), 1);
+  X509V3_CTX context;
+  X509V3_set_ctx_nodb(&context);
+  X509V3_set_ctx(&context, nullptr, certificate.get(), nullptr, nullptr, 0);
+  for (const char* extension :
+       ca ? std::vector<const char*>{"basicConstraints=critical,CA:TRUE"}
+          : std::vector<const char*>{"basicConstraints=CA:FALSE", "extendedKeyUsage=codeSigning"}) {
+    std::string text = extension;
+    const size_t equals = text.find('=');
+    X509_EXTENSION* made =
+        X509V3_EXT_conf(nullptr, &context, text.substr(0, equals).c_str(), text.substr(equals + 1).c_str());
+    EXPECT_NE(made, nullptr);
+    X509_add_ext(certificate.get(), made, -1);
+    X509_EXTENSION_free(made);
+  }
+  EXPECT_GT(X509_sign(certificate.get(), signingKey, EVP_sha256()), 0);
+  return certificate;
+}
+
+TEST_F(HostileInputTest, AnIssuerWhoseKeyWindowsCannotLoadFailsTheSignature) {
+  // A real chain whose intermediate's key has a public exponent of 33 bits:
+  // OpenSSL verifies with it, Windows cannot load it. The root is nobody's,
+  // so without the key's refusal the chain would end at an untrusted root.
+  EvpPkeyPtr rootKey(EVP_EC_gen("P-256"));
+  EvpPkeyPtr leafKey(EVP_EC_gen("P-256"));
+  for (auto [exponent, status] :
+       {std::pair{uint64_t{0x100000001}, TRUST_E_CERT_SIGNATURE}, std::pair{uint64_t{65537}, CERT_E_UNTRUSTEDROOT}}) {
+    EvpPkeyPtr intermediateKey = RsaKeyPair(exponent);
+    std::vector<X509Ptr> bag;
+    bag.push_back(IssueCertificate("wide root", "wide root", rootKey.get(), rootKey.get(), true));
+    bag.push_back(IssueCertificate("wide intermediate", "wide root", intermediateKey.get(), rootKey.get(), true));
+    X509Ptr leaf = IssueCertificate("wide leaf", "wide intermediate", leafKey.get(), intermediateKey.get(), false);
+    ASSERT_EQ(X509_verify(leaf.get(), intermediateKey.get()), 1) << "OpenSSL itself takes the key";
+    TrustAnchors anchors(std::nullopt);
+    SignatureBudget budget;
+    EXPECT_EQ(VerifyChain(leaf.get(), bag, &anchors, time(nullptr), RequiredUsage::kCodeSigning, &budget).status,
+              status)
+        << "exponent " << exponent;
+  }
 }
 
 // ---- The user's roots ------------------------------------------------------
