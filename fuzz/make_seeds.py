@@ -1,13 +1,15 @@
 #!/usr/bin/env python3
 """Writes the fuzz targets' seed corpora and their regression inputs.
 
-Usage: make_seeds.py FIXTURE_DIR OUTDIR
+Usage: make_seeds.py FIXTURE_DIR OUTDIR [INDEXER]
 
 FIXTURE_DIR is a directory made by tests/fixtures/make_fixtures.py; the
 files its manifest.tsv lists seed the PE and whole-verification targets, its
 cabinets, scripts, MSI and APPX packages the cabinet, script, compound-file
-and APPX targets, and the PKCS#7 blobs inside them seed the PKCS#7 reader.
-Small hand-made seeds are added for every target. OUTDIR is rebuilt:
+and APPX targets, and the PKCS#7 blobs inside them seed the PKCS#7 reader. INDEXER,
+the build's make_root_index, indexes the fixtures' test trust list (four
+roots, each with limits of its own) to seed the root index reader. Small
+hand-made seeds are added for every target. OUTDIR is rebuilt:
 
   OUTDIR/<target>/              seeds, one file each
   OUTDIR/regressions/<target>/  the inputs of fuzz/regressions/<target>/*.hex,
@@ -17,9 +19,11 @@ A regression file is hexadecimal text; '#' starts a comment, whitespace is
 ignored. Nothing binary is kept in the repository.
 """
 
+import hashlib
 import os
 import shutil
 import struct
+import subprocess
 import sys
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests", "fixtures"))
@@ -27,7 +31,7 @@ import make_fixtures  # noqa: E402  (the DER helpers the fixtures are built with
 
 TARGETS = ["fuzz_pe_image", "fuzz_cabinet", "fuzz_powershell_script",
            "fuzz_compound_file", "fuzz_signed_data", "fuzz_verify_file",
-           "fuzz_format", "fuzz_sha1", "fuzz_appx"]
+           "fuzz_format", "fuzz_sha1", "fuzz_appx", "fuzz_root_index"]
 
 
 # ---- DER ------------------------------------------------------------------
@@ -226,6 +230,27 @@ def hand_made_sha1():
     return seeds
 
 
+# ---- root index -------------------------------------------------------------
+
+def empty_root_index():
+    """An index of no roots, as the indexer writes one: the header of format
+    2 with the SHA-256 of the empty table."""
+    return b"SGRROOTS" + struct.pack("<II", 2, 0) + hashlib.sha256(b"").digest()
+
+
+def root_index_seeds(fixtures, indexer):
+    seeds = {"empty.idx": empty_root_index()}
+    if indexer:
+        program = os.path.join(fixtures, "pki", "program")
+        output = os.path.join(program, "seed-root-program.idx")
+        subprocess.run([indexer, os.path.join(program, "authroot.stl"),
+                        os.path.join(program, "roots.pem"), output], check=True)
+        with open(output, "rb") as handle:
+            seeds["test-list.idx"] = handle.read()
+        os.remove(output)
+    return seeds
+
+
 # ---- output ---------------------------------------------------------------
 
 def write_all(directory, seeds):
@@ -254,9 +279,10 @@ def regression_inputs(source_dir):
 
 
 def main(argv):
-    if len(argv) != 3:
+    if len(argv) not in (3, 4):
         sys.exit(__doc__)
     fixtures, outdir = argv[1], argv[2]
+    indexer = argv[3] if len(argv) == 4 else None
     shutil.rmtree(outdir, ignore_errors=True)
 
     files = {}
@@ -289,6 +315,7 @@ def main(argv):
     write_all(os.path.join(outdir, "fuzz_signed_data"), pkcs7_seeds)
     write_all(os.path.join(outdir, "fuzz_format"), hand_made_format())
     write_all(os.path.join(outdir, "fuzz_sha1"), hand_made_sha1())
+    write_all(os.path.join(outdir, "fuzz_root_index"), root_index_seeds(fixtures, indexer))
 
     here = os.path.dirname(os.path.abspath(__file__))
     regressions = regression_inputs(os.path.join(here, "regressions"))

@@ -32,7 +32,7 @@ set(WINTRUST_appx_LIBS ZLIB::ZLIB EXPAT::EXPAT)
 set(WINTRUST_roots_SOURCES roots/root_index.cc roots/root_limits.cc roots/trust_anchors.cc)
 set(WINTRUST_roots_USES base)
 
-set(WINTRUST_chain_SOURCES chain/chain_policy.cc chain/chain_search.cc)
+set(WINTRUST_chain_SOURCES chain/chain_policy.cc chain/chain_search.cc chain/signature_budget.cc)
 set(WINTRUST_chain_USES roots)
 
 set(WINTRUST_signature_SOURCES

@@ -71,14 +71,8 @@ bool HasLifetimeSigning(X509* certificate) {
   return false;
 }
 
-}  // namespace
-
-HRESULT VerifySource(const ByteSource& file, std::string_view fileName, TrustState* state) {
-  TrustAnchors anchors(RootIndex::Open(InstalledRootIndexPath()));
-  return VerifySource(file, fileName, &anchors, state);
-}
-
-HRESULT VerifySource(const ByteSource& file, std::string_view fileName, TrustAnchors* anchors, TrustState* state) {
+HRESULT VerifyUnderAnchors(const ByteSource& file, std::string_view fileName, TrustAnchors* anchors,
+                           TrustState* state) {
   std::unique_ptr<Subject> subject;
   SubjectStatus subjectStatus = OpenSubject(file, fileName, &subject);
   if (subjectStatus != SubjectStatus::kOk) return FromSubjectStatus(subjectStatus);
@@ -132,12 +126,31 @@ HRESULT VerifySource(const ByteSource& file, std::string_view fileName, TrustAnc
       return TRUST_E_BAD_DIGEST;
   }
 
-  TimestampSearch timestamp = FindValidTimestamp(signer, certificates, anchors);
+  // One budget for every chain of this verification.
+  SignatureBudget budget;
+  TimestampSearch timestamp = FindValidTimestamp(signer, certificates, anchors, &budget);
   if (timestamp.unsupportedAlgorithm) return NTE_BAD_ALGID;
   time_t when = HasLifetimeSigning(signerCertificate) ? now : timestamp.time.value_or(now);
-  ChainOutcome chain = VerifyChain(signerCertificate, certificates, anchors, when, RequiredUsage::kCodeSigning);
+  ChainOutcome chain =
+      VerifyChain(signerCertificate, certificates, anchors, when, RequiredUsage::kCodeSigning, &budget);
   state->SetSigner(chain.chain, chain.rootTrusted, when);
   return chain.status;
+}
+
+}  // namespace
+
+HRESULT VerifySource(const ByteSource& file, std::string_view fileName, TrustState* state) {
+  // Without the program's roots no verdict means anything: a missing or
+  // damaged index is reported as what it is, never as an untrusted root.
+  std::optional<RootIndex> index = RootIndex::Open(InstalledRootIndexPath());
+  if (!index) return TRUST_E_SYSTEM_ERROR;
+  TrustAnchors anchors(std::move(index));
+  return VerifySource(file, fileName, &anchors, state);
+}
+
+HRESULT VerifySource(const ByteSource& file, std::string_view fileName, TrustAnchors* anchors, TrustState* state) {
+  HRESULT status = VerifyUnderAnchors(file, fileName, anchors, state);
+  return anchors->indexDamaged() ? TRUST_E_SYSTEM_ERROR : status;
 }
 
 HRESULT VerifyImage(ByteView file, std::string_view fileName, TrustState* state) {

@@ -40,10 +40,12 @@ HRESULT VerifyFile(const char16_t* path, TrustState* state);
 
 // The same for bytes read through `file`; `fileName` (bytes, may be empty)
 // serves formats that are told by their extension. The program's roots come
-// from the index installed beside the library.
+// from the index installed beside the library; TRUST_E_SYSTEM_ERROR, whatever
+// the file, when that index is missing, cut short or damaged.
 HRESULT VerifySource(const ByteSource& file, std::string_view fileName, TrustState* state);
 
-// The same with the anchors given.
+// The same with the anchors given; TRUST_E_SYSTEM_ERROR when a root of their
+// index turns out damaged during the verification.
 HRESULT VerifySource(const ByteSource& file, std::string_view fileName, TrustAnchors* anchors, TrustState* state);
 
 // The same for a file already in memory.

@@ -7,8 +7,9 @@ import stat
 import subprocess
 import unittest
 
-from harness import (LIBRARY_DIR, LIBRARY_NAME, MASKED_TIMESTAMP, InstallationTestCase, NOT_PE_VERDICT,
-                     TRUST_FUNCTIONS, USAGE_EXAMPLE, encode_report, make_home, mask_timestamp, ordinary_user_options,
+from harness import (LIBRARY_DIR, LIBRARY_NAME, MASKED_TIMESTAMP, ROOT_INDEX_NAME, InstallationTestCase,
+                     NOT_PE_VERDICT, TRUST_FUNCTIONS, USAGE_EXAMPLE, encode_report, make_home, mask_timestamp,
+                     ordinary_user_options,
                      run_and_read_report)
 
 
@@ -87,12 +88,14 @@ class EarlyEndTest(InstallationTestCase):
         self.assertReport(run, ["Fail open target file. \r\n\r\n"])
 
     def moved_library_environment(self):
-        """Moves the trust library out of its installed place; the loader
-        still finds it through LD_LIBRARY_PATH."""
+        """Moves the trust library out of its installed place, with a copy of
+        the index of roots it reads beside itself; the loader still finds it
+        through LD_LIBRARY_PATH."""
         elsewhere = os.path.join(self.tmp, "elsewhere")
         os.makedirs(elsewhere)
         moved = os.path.join(elsewhere, os.path.basename(self.install.library))
         os.rename(self.install.library, moved)
+        shutil.copy2(os.path.join(os.path.dirname(self.install.library), ROOT_INDEX_NAME), elsewhere)
         return moved, dict(os.environ, LD_LIBRARY_PATH=elsewhere)
 
     def test_trust_library_missing_from_its_directory(self):

@@ -138,6 +138,7 @@ ChainOutcome JudgeChain(X509* leaf, const std::vector<X509*>& untrusted, X509_ST
     X509* certificate = outcome.chain[i].get();
     bool isRoot = i + 1 == outcome.chain.size() && i > 0 && SelfIssued(certificate);
     if (!isRoot && !AllowsUsage(certificate, usage)) wrongUsage = true;
+    if (i > 0 && !SignatureCheckCost(X509_get0_pubkey(certificate))) findings |= kSignature;
   }
   outcome.rootTrusted = (findings & (kUntrustedRoot | kPartialChain)) == 0;
   if (outcome.rootTrusted) {
@@ -189,10 +190,10 @@ X509StorePtr StoreOf(const std::vector<X509*>& roots) {
 }  // namespace
 
 ChainOutcome VerifyChain(X509* leaf, const std::vector<X509Ptr>& intermediates, TrustAnchors* anchors, time_t when,
-                         RequiredUsage usage) {
+                         RequiredUsage usage, SignatureBudget* budget) {
   std::optional<ChainOutcome> chosen;
   size_t judged = 0;
-  ChainSearch search(intermediates, anchors);
+  ChainSearch search(intermediates, anchors, budget);
   search.ForEachPath(leaf, [&](const ChainSearch::Path& path) {
     // OpenSSL is given exactly this path: its middle as the bag, its root
     // as the only anchor.

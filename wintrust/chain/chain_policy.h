@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "wintrust/base/openssl_ptr.h"
+#include "wintrust/chain/signature_budget.h"
 #include "wintrust/roots/trust_anchors.h"
 #include "wintrust/wintrust.h"
 
@@ -35,8 +36,10 @@ constexpr size_t kMaxPathsJudged = 8;
 // of the program must be enabled for the usage, not disabled at `when`, and
 // not have withdrawn the usage from certificates issued when the leaf was.
 // When no path reaches an anchor, the chain OpenSSL builds from the whole bag
-// is judged, to name what is wrong with it.
+// is judged, to name what is wrong with it. The search's signature checks
+// are paid from `budget`; a certificate on the chain whose key Windows
+// cannot load makes the chain's signature fail.
 ChainOutcome VerifyChain(X509* leaf, const std::vector<X509Ptr>& intermediates, TrustAnchors* anchors, time_t when,
-                         RequiredUsage usage);
+                         RequiredUsage usage, SignatureBudget* budget);
 
 }  // namespace wintrust

@@ -3,6 +3,7 @@
 #include <openssl/x509v3.h>
 
 #include <algorithm>
+#include <optional>
 
 namespace wintrust {
 namespace {
@@ -25,7 +26,8 @@ std::string KeyBits(X509* certificate) {
 
 }  // namespace
 
-ChainSearch::ChainSearch(const std::vector<X509Ptr>& bag, TrustAnchors* anchors) : anchors_(anchors) {
+ChainSearch::ChainSearch(const std::vector<X509Ptr>& bag, TrustAnchors* anchors, SignatureBudget* budget)
+    : anchors_(anchors), budget_(budget) {
   // Copies of one certificate are one candidate.
   auto sameCertificate = [](X509* a, X509* b) { return X509_cmp(a, b) < 0; };
   std::set<X509*, decltype(sameCertificate)> seen(sameCertificate);
@@ -49,8 +51,10 @@ std::vector<ChainSearch::Candidate> ChainSearch::Candidates(X509* child) {
   std::sort(fromBag.begin(), fromBag.end());
   for (size_t index : fromBag) candidates.push_back({bag_[index], false});
   // An authority key identifier that names another key rules the candidate
-  // out; a missing keyCertSign does not, the policy reports it.
+  // out; a missing keyCertSign does not, the policy reports it. A key
+  // Windows cannot load verifies nothing, and is not worth a check.
   std::erase_if(candidates, [child](const Candidate& candidate) {
+    if (!SignatureCheckCost(X509_get0_pubkey(candidate.certificate))) return true;
     int issued = X509_check_issued(candidate.certificate, child);
     return issued != X509_V_OK && issued != X509_V_ERR_KEYUSAGE_NO_CERTSIGN;
   });
@@ -62,10 +66,10 @@ bool ChainSearch::Signs(X509* issuer, X509* child) {
   auto key = std::make_pair(child, KeyBits(issuer));
   auto known = verified_.find(key);
   if (known != verified_.end()) return known->second;
-  if (signatureChecks_ >= kMaxSignatureChecks) return false;
-  ++signatureChecks_;
   EVP_PKEY* publicKey = X509_get0_pubkey(issuer);
-  bool signs = publicKey != nullptr && X509_verify(child, publicKey) == 1;
+  std::optional<uint64_t> cost = SignatureCheckCost(publicKey);
+  if (!cost || !budget_->Spend(*cost)) return false;
+  bool signs = X509_verify(child, publicKey) == 1;
   verified_.emplace(std::move(key), signs);
   return signs;
 }

@@ -1,5 +1,7 @@
 #include "wintrust/root_indexer/root_index_builder.h"
 
+#include <openssl/evp.h>
+
 #include <algorithm>
 #include <map>
 #include <tuple>
@@ -9,6 +11,7 @@
 namespace wintrust {
 namespace {
 
+using root_index::kChecksumOffset;
 using root_index::kEntrySize;
 using root_index::kFormat;
 using root_index::kHeaderSize;
@@ -92,6 +95,7 @@ std::optional<Bytes> BuildRootIndex(const std::vector<ListedRoot>& listed, const
   Bytes out(kMagic, kMagic + sizeof kMagic);
   AppendLe32(&out, kFormat);
   AppendLe32(&out, static_cast<uint32_t>(pending.size()));
+  out.resize(kHeaderSize);  // the checksum, written once the table is
   uint64_t derOffset = kHeaderSize + kEntrySize * pending.size();
   for (const Pending& root : pending) {
     AppendLe32(&out, root.nameHash);
@@ -106,6 +110,12 @@ std::optional<Bytes> BuildRootIndex(const std::vector<ListedRoot>& listed, const
     out.push_back(0);
     out.push_back(0);
     derOffset += root.der.size();
+  }
+  unsigned int checksumLength = 0;
+  if (EVP_Digest(out.data() + kHeaderSize, out.size() - kHeaderSize, out.data() + kChecksumOffset, &checksumLength,
+                 EVP_sha256(), nullptr) != 1) {
+    *error = "the table's checksum cannot be computed";
+    return std::nullopt;
   }
   for (const Pending& root : pending) out.insert(out.end(), root.der.begin(), root.der.end());
   return out;

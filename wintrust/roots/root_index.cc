@@ -1,11 +1,14 @@
 #include "wintrust/roots/root_index.h"
 
+#include <openssl/evp.h>
+
 #include <algorithm>
 #include <cstring>
 
 namespace wintrust {
 namespace {
 
+using root_index::kChecksumOffset;
 using root_index::kEntrySize;
 using root_index::kFormat;
 using root_index::kHeaderSize;
@@ -53,6 +56,12 @@ std::optional<RootIndex> RootIndex::ReadTable(RootIndex index) {
   if (count > kMaxEntries) return std::nullopt;
   Bytes table(uint64_t{count} * kEntrySize);
   if (!source.Read(kHeaderSize, table)) return std::nullopt;
+  uint8_t checksum[32];
+  unsigned int checksumLength = 0;
+  if (EVP_Digest(table.data(), table.size(), checksum, &checksumLength, EVP_sha256(), nullptr) != 1 ||
+      checksumLength != sizeof checksum || std::memcmp(checksum, header + kChecksumOffset, sizeof checksum) != 0) {
+    return std::nullopt;
+  }
   ByteView view(table);
   index.entries_.reserve(count);
   for (uint32_t i = 0; i < count; ++i) {
@@ -76,7 +85,13 @@ std::optional<RootIndex> RootIndex::ReadTable(RootIndex index) {
 
 Bytes RootIndex::Der(const Entry& entry) const {
   Bytes der(entry.derLength);
-  if (!source_->Read(entry.derOffset, der)) der.clear();
+  std::array<uint8_t, 20> thumbprint{};
+  unsigned int length = 0;
+  if (!source_->Read(entry.derOffset, der) ||
+      EVP_Digest(der.data(), der.size(), thumbprint.data(), &length, EVP_sha1(), nullptr) != 1 ||
+      thumbprint != entry.thumbprint) {
+    der.clear();
+  }
   return der;
 }
 

@@ -3,7 +3,8 @@
 // so a verification reads and decodes only the roots its chains ask for.
 //
 // Layout, all integers little-endian:
-//   header  "SGRROOTS", u32 format (1), u32 entry count
+//   header  "SGRROOTS", u32 format (2), u32 entry count, 32 bytes SHA-256
+//           of the entries, so a damaged table is refused as a whole
 //   entries sorted by name hash, 56 bytes each:
 //     u32 name hash (OpenSSL's X509_NAME_hash_ex of the subject)
 //     u32 DER offset from the start of the file, u32 DER length
@@ -30,8 +31,9 @@ namespace wintrust {
 // The layout's constants, shared with its writer (root_index_builder.h).
 namespace root_index {
 constexpr char kMagic[8] = {'S', 'G', 'R', 'R', 'O', 'O', 'T', 'S'};
-constexpr uint32_t kFormat = 1;
-constexpr size_t kHeaderSize = 16;
+constexpr uint32_t kFormat = 2;
+constexpr size_t kHeaderSize = 48;
+constexpr size_t kChecksumOffset = 16;
 constexpr size_t kEntrySize = 56;
 }  // namespace root_index
 
@@ -50,7 +52,8 @@ class RootIndex {
   RootIndex& operator=(RootIndex&&) = default;
 
   // Opens the index file at `path` and reads its table; the certificates
-  // are read when asked for. Nothing when it is missing or malformed.
+  // are read when asked for. Nothing when it is missing, not a regular
+  // file, cut short, or its table does not match its checksum.
   static std::optional<RootIndex> Open(const std::string& path);
   // Reads an index already in memory.
   static std::optional<RootIndex> FromBytes(Bytes bytes);
@@ -58,7 +61,9 @@ class RootIndex {
   // The entries whose subject name hashes to `nameHash`.
   std::span<const Entry> WithNameHash(uint32_t nameHash) const;
 
-  // The DER of `entry`'s certificate, read now; empty when the read fails.
+  // The DER of `entry`'s certificate, read now; empty when the read fails
+  // or the bytes read are not the certificate whose thumbprint the entry
+  // holds.
   Bytes Der(const Entry& entry) const;
 
   size_t size() const { return entries_.size(); }

@@ -2,6 +2,7 @@
 // the build makes of it, the limits each root carries, and verifications
 // anchored on a test trust list's roots (the root_program fixtures).
 #include <gtest/gtest.h>
+#include <openssl/evp.h>
 #include <openssl/pem.h>
 
 #include <cstdlib>
@@ -276,6 +277,89 @@ std::optional<RootIndex> TestIndex() {
   return IndexOf(dir + "/pki/program/authroot.stl", dir + "/pki/program/roots.pem");
 }
 
+// The same index as bytes.
+Bytes TestIndexBytes() {
+  std::string dir = test_support::FixtureDir();
+  auto listed = ReadTrustList(test_support::ReadWholeFile(dir + "/pki/program/authroot.stl"));
+  EXPECT_TRUE(listed);
+  if (!listed) return {};
+  std::string error;
+  auto bytes = BuildRootIndex(*listed, ReadPem(dir + "/pki/program/roots.pem"), &error);
+  EXPECT_TRUE(bytes) << error;
+  return bytes ? *bytes : Bytes();
+}
+
+// The status a verification anchored on the index `bytes` gives the fixture
+// `file`; the index refused as a whole is the verifier's system error.
+HRESULT StatusUnderIndex(const Bytes& bytes, const std::string& file) {
+  std::optional<RootIndex> index = RootIndex::FromBytes(bytes);
+  if (!index) return TRUST_E_SYSTEM_ERROR;
+  TrustAnchors anchors(std::move(index));
+  return VerifyWithAnchors(test_support::FixtureDir() + "/files/" + file, &anchors);
+}
+
+void PutChecksum(Bytes* index) {
+  uint32_t count = *ReadLe32(*index, 12);
+  unsigned int length = 0;
+  EVP_Digest(index->data() + root_index::kHeaderSize, root_index::kEntrySize * count,
+             index->data() + root_index::kChecksumOffset, &length, EVP_sha256(), nullptr);
+}
+
+TEST(RootIndex, NoFlippedBitGivesARestrictedRootTrust) {
+  ASSERT_FALSE(test_support::FixtureDir().empty()) << "WINTRUST_FIXTURES is not set";
+  test_support::ScopedEnvironment file("SSL_CERT_FILE", "");
+  test_support::ScopedEnvironment directory("SSL_CERT_DIR", "");
+  const Bytes index = TestIndexBytes();
+  ASSERT_GT(index.size(), root_index::kHeaderSize);
+  const uint32_t count = *ReadLe32(index, 12);
+  const size_t tableEnd = root_index::kHeaderSize + root_index::kEntrySize * count;
+  for (const char* fixture : {"program-serverauth.exe", "program-disabled.exe", "program-notbefore.exe"}) {
+    SCOPED_TRACE(fixture);
+    const HRESULT restricted = StatusUnderIndex(index, fixture);
+    ASSERT_NE(restricted, 0);
+    size_t refused = 0;
+    // A changed name hash under a matching checksum hides the root, which
+    // then anchors nothing (CERT_E_CHAINING); anything else the root read
+    // back refuses, or the restriction stays.
+    auto expectNoTrust = [&](const Bytes& flipped, const std::string& what) {
+      HRESULT status = StatusUnderIndex(flipped, fixture);
+      EXPECT_TRUE(status == restricted || status == TRUST_E_SYSTEM_ERROR || status == CERT_E_CHAINING)
+          << what << ": " << std::hex << status;
+      if (status == TRUST_E_SYSTEM_ERROR) ++refused;
+    };
+    // Every bit of the header and of the table: the checksum refuses it.
+    for (size_t at = 0; at < tableEnd; ++at) {
+      for (int bit = 0; bit < 8; ++bit) {
+        Bytes flipped = index;
+        flipped[at] ^= static_cast<uint8_t>(1u << bit);
+        expectNoTrust(flipped, "table byte " + std::to_string(at) + " bit " + std::to_string(bit));
+      }
+    }
+    EXPECT_EQ(refused, tableEnd * 8) << "every damaged table is refused as a whole";
+    // The same flips in each entry's name hash, offset, length and
+    // thumbprint with the checksum made to match: the root read back must
+    // still be the one the entry names.
+    for (size_t entry = 0; entry < count; ++entry) {
+      for (size_t field = 0; field < 32; ++field) {
+        for (int bit = 0; bit < 8; ++bit) {
+          Bytes flipped = index;
+          flipped[root_index::kHeaderSize + entry * root_index::kEntrySize + field] ^= static_cast<uint8_t>(1u << bit);
+          PutChecksum(&flipped);
+          expectNoTrust(flipped, "entry " + std::to_string(entry) + " byte " + std::to_string(field) + " bit " +
+                                     std::to_string(bit) + " under a matching checksum");
+        }
+      }
+    }
+    // A bit of every seventh byte of the certificates' DER, which no checksum
+    // covers.
+    for (size_t at = tableEnd; at < index.size(); at += 7) {
+      Bytes flipped = index;
+      flipped[at] ^= 1;
+      expectNoTrust(flipped, "certificate byte " + std::to_string(at));
+    }
+  }
+}
+
 class RootProgramFixtureTest : public ::testing::TestWithParam<FixtureEntry> {};
 
 TEST_P(RootProgramFixtureTest, StatusUnderTheTestTrustList) {
@@ -297,7 +381,7 @@ INSTANTIATE_TEST_SUITE_P(Generated, RootProgramFixtureTest,
 
 TEST(RootProgram, FixturesArePresent) {
   ASSERT_FALSE(test_support::FixtureDir().empty()) << "WINTRUST_FIXTURES is not set";
-  EXPECT_EQ(test_support::LoadManifest("root-program.tsv").size(), 5u);
+  EXPECT_EQ(test_support::LoadManifest("root-program.tsv").size(), 6u);
 }
 
 TEST(RootProgram, RootsAUserAddsComeOnTopOfTheProgramsRoots) {

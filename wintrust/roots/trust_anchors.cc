@@ -7,6 +7,9 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <memory>
+
+#include "wintrust/base/file_source.h"
 
 namespace wintrust {
 namespace {
@@ -16,17 +19,27 @@ uint32_t NameHash(const X509_NAME* name) {
   return static_cast<uint32_t>(X509_NAME_hash_ex(name, nullptr, nullptr, &ok));
 }
 
-// Every certificate in the PEM file at `path`; none when it cannot be read.
-// Read here rather than through OpenSSL's file lookup, which empties the
-// thread's whole error queue at the end of a file and with it the mark that
-// keeps the caller's errors (wintrust_exports.cc); what this queues is popped
-// back to that mark.
+// Far above any bundle of roots; bounds what a file named by the user's
+// environment can make a verification read.
+constexpr uint64_t kMaxUserRootFileSize = uint64_t{64} << 20;
+
+// Every certificate in the PEM file at `path`; none when it cannot be read,
+// is not a regular file (a FIFO, a device or a directory would block or
+// never end) or is larger than the cap. Read here rather than through
+// OpenSSL's file lookup, which empties the thread's whole error queue at the
+// end of a file and with it the mark that keeps the caller's errors
+// (wintrust_exports.cc); what this queues is popped back to that mark.
 std::vector<X509Ptr> ReadPemCertificates(const std::string& path) {
   std::vector<X509Ptr> certificates;
   if (path.empty()) return certificates;
-  BioPtr file(BIO_new_file(path.c_str(), "r"));
-  if (!file) return certificates;
-  while (X509* certificate = PEM_read_bio_X509_AUX(file.get(), nullptr, nullptr, nullptr)) {
+  FileOpenError error;
+  std::unique_ptr<FileSource> file = FileSource::Open(path, &error);
+  if (!file || file->size() > kMaxUserRootFileSize) return certificates;
+  Bytes text(file->size());
+  if (!file->Read(0, text)) return certificates;
+  BioPtr bio(BIO_new_mem_buf(text.data(), static_cast<int>(text.size())));
+  if (!bio) return certificates;
+  while (X509* certificate = PEM_read_bio_X509_AUX(bio.get(), nullptr, nullptr, nullptr)) {
     certificates.emplace_back(certificate);
   }
   return certificates;
@@ -89,7 +102,13 @@ std::vector<X509*> TrustAnchors::WithSubject(const X509_NAME* name) {
         Bytes der = index_->Der(entry);
         const unsigned char* cursor = der.data();
         X509Ptr root(d2i_X509(nullptr, &cursor, static_cast<long>(der.size())));
-        if (root) roots.push_back(std::move(root));
+        // A root that cannot be read back as its entry's certificate is
+        // never used in its place; the index is damaged.
+        if (root) {
+          roots.push_back(std::move(root));
+        } else {
+          indexDamaged_ = true;
+        }
       }
     }
     for (const X509Ptr& root : userFileRoots_) {

@@ -39,6 +39,11 @@ class TrustAnchors {
   // otherwise, also for a root the user added.
   const RootLimits* LimitsOf(X509* root) const;
 
+  // Whether a root the index lists could not be read back as the
+  // certificate its entry names: the installation is damaged, and no
+  // verdict reached without that root can be trusted.
+  bool indexDamaged() const { return indexDamaged_; }
+
  private:
   std::optional<RootIndex> index_;
   // The roots of SSL_CERT_FILE, read at once; the directories of
@@ -47,6 +52,7 @@ class TrustAnchors {
   std::vector<std::string> userRootDirectories_;
   // Every root decoded so far, grouped by the hash of its subject name.
   std::map<uint32_t, std::vector<X509Ptr>> bySubjectHash_;
+  bool indexDamaged_ = false;
 };
 
 }  // namespace wintrust

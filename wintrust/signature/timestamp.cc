@@ -14,24 +14,25 @@ std::optional<time_t> Asn1TimeToEpoch(const ASN1_TIME* value) {
 }
 
 bool TimeStampChainValid(X509* signerCertificate, const std::vector<X509Ptr>& certificates, TrustAnchors* anchors,
-                         time_t when) {
-  ChainOutcome chain = VerifyChain(signerCertificate, certificates, anchors, when, RequiredUsage::kTimeStamping);
+                         SignatureBudget* budget, time_t when) {
+  ChainOutcome chain =
+      VerifyChain(signerCertificate, certificates, anchors, when, RequiredUsage::kTimeStamping, budget);
   return chain.status == 0;
 }
 
 // A countersignature whose signer check came out as `check`: valid at `when`
 // when that signer verifies and its chain holds for time stamping.
 TimestampSearch Judge(SignerCheck check, X509* authority, const std::vector<X509Ptr>& certificates,
-                      TrustAnchors* anchors, time_t when) {
+                      TrustAnchors* anchors, SignatureBudget* budget, time_t when) {
   if (check == SignerCheck::kUnsupportedDigest) return TimestampSearch{std::nullopt, true};
-  if (check != SignerCheck::kOk || !TimeStampChainValid(authority, certificates, anchors, when)) return {};
+  if (check != SignerCheck::kOk || !TimeStampChainValid(authority, certificates, anchors, budget, when)) return {};
   return TimestampSearch{when, false};
 }
 
 // RFC 3161: a ContentInfo holding SignedData over a TSTInfo whose
 // messageImprint is the digest of the countersigned signature value.
 TimestampSearch CheckRfc3161(ByteView token, const SignerInfo& signer, const std::vector<X509Ptr>& outerCertificates,
-                             TrustAnchors* anchors) {
+                             TrustAnchors* anchors, SignatureBudget* budget) {
   SignedData signedData;
   if (ParseSignedData(token, &signedData) != DerError::kNone || !SameBytes(signedData.contentType, oid::kTstInfo) ||
       signedData.signers.empty() || signedData.signedContent.empty()) {
@@ -66,13 +67,14 @@ TimestampSearch CheckRfc3161(ByteView token, const SignerInfo& signer, const std
   const SignerInfo& tokenSigner = signedData.signers.front();
   X509* authority = FindSignerCertificate(tokenSigner, certificates);
   if (authority == nullptr) return {};
-  return Judge(VerifySigner(tokenSigner, authority, signedData.signedContent), authority, certificates, anchors, *when);
+  return Judge(VerifySigner(tokenSigner, authority, signedData.signedContent), authority, certificates, anchors, budget,
+               *when);
 }
 
 // PKCS#9 counterSignature: a SignerInfo over the countersigned signature
 // value, stating the time in its signingTime attribute.
 TimestampSearch CheckLegacy(ByteView element, const SignerInfo& signer, const std::vector<X509Ptr>& certificates,
-                            TrustAnchors* anchors) {
+                            TrustAnchors* anchors, SignatureBudget* budget) {
   SignerInfo counterSigner;
   if (ParseSignerInfo(element, &counterSigner) != DerError::kNone || counterSigner.authAttributes.empty()) {
     return {};
@@ -84,7 +86,8 @@ TimestampSearch CheckLegacy(ByteView element, const SignerInfo& signer, const st
   auto when = ReadAsn1Time(times[0]);
   X509* authority = FindSignerCertificate(counterSigner, certificates);
   if (!when || authority == nullptr) return {};
-  return Judge(VerifySigner(counterSigner, authority, signer.signature), authority, certificates, anchors, *when);
+  return Judge(VerifySigner(counterSigner, authority, signer.signature), authority, certificates, anchors, budget,
+               *when);
 }
 
 }  // namespace
@@ -96,7 +99,7 @@ std::optional<time_t> ReadAsn1Time(ByteView element) {
 }
 
 TimestampSearch FindValidTimestamp(const SignerInfo& signer, const std::vector<X509Ptr>& certificates,
-                                   TrustAnchors* anchors) {
+                                   TrustAnchors* anchors, SignatureBudget* budget) {
   if (signer.unauthAttributes.empty()) return {};
   // Each attempt may build a chain over all of the message's certificates,
   // so the number of attempts is bounded, over all attributes of a kind
@@ -104,12 +107,12 @@ TimestampSearch FindValidTimestamp(const SignerInfo& signer, const std::vector<X
   // certificates would cost their product.
   for (ByteView token :
        AllAttributeValues(signer.unauthAttributes, oid::kRfc3161CounterSign, kMaxCountersignatureAttempts)) {
-    TimestampSearch found = CheckRfc3161(token, signer, certificates, anchors);
+    TimestampSearch found = CheckRfc3161(token, signer, certificates, anchors, budget);
     if (found.time || found.unsupportedAlgorithm) return found;
   }
   for (ByteView element :
        AllAttributeValues(signer.unauthAttributes, oid::kCounterSignature, kMaxCountersignatureAttempts)) {
-    TimestampSearch found = CheckLegacy(element, signer, certificates, anchors);
+    TimestampSearch found = CheckLegacy(element, signer, certificates, anchors, budget);
     if (found.time || found.unsupportedAlgorithm) return found;
   }
   return {};

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "wintrust/base/openssl_ptr.h"
+#include "wintrust/chain/signature_budget.h"
 #include "wintrust/roots/trust_anchors.h"
 #include "wintrust/signature/signed_data.h"
 
@@ -33,9 +34,10 @@ struct TimestampSearch {
 // those of every legacy one (at most kMaxCountersignatureAttempts of each
 // kind), until one is valid or one names an algorithm outside the digest
 // policy; any other invalid one is passed over. `certificates` are those of
-// the outer message.
+// the outer message. Their chains' signature checks are paid from
+// `budget`, which the signer's own chain shares.
 TimestampSearch FindValidTimestamp(const SignerInfo& signer, const std::vector<X509Ptr>& certificates,
-                                   TrustAnchors* anchors);
+                                   TrustAnchors* anchors, SignatureBudget* budget);
 
 // Reads a UTCTime or GeneralizedTime element as seconds since 1970 (UTC).
 std::optional<time_t> ReadAsn1Time(ByteView element);
