@@ -6,6 +6,7 @@
 #include <array>
 
 #include "wintrust/cab/cabinet.h"
+#include "wintrust/catalog/catalog_subject.h"
 #include "wintrust/msi/msi_subject.h"
 #include "wintrust/pe/pe_subject.h"
 #include "wintrust/script/powershell_script.h"
@@ -23,6 +24,7 @@ constexpr SubjectRow kSubjectOpeners[] = {
     {SubjectFormat::kCabinet, OpenCabinetSubject},
     {SubjectFormat::kCompoundFile, OpenMsiSubject},
     {SubjectFormat::kPowerShellScript, OpenPowerShellSubject},
+    {SubjectFormat::kDerSignedData, OpenCatalogSubject},
 };
 
 }  // namespace
