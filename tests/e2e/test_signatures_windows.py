@@ -39,6 +39,9 @@ WINE_DIFFERENCES = {
     "pe64-rsa-pss.exe": (0x80096004, "Wine cannot verify RSA-PSS signatures"),
     "pe64-cms-v3.exe": (0x8009310B, "Wine reads SignedData content only as a SEQUENCE, not an OCTET STRING eContent"),
     "pe64-cms-v3-ber.exe": (0x8009310B, "Wine reads SignedData content only as a SEQUENCE, not an OCTET STRING eContent"),
+    "cat-pkcs7-tampered.cat": (0, "Wine does not check a catalog's digest"),
+    "cat-cms-sha256.cat": (0x8009310B, "Wine reads SignedData content only as a SEQUENCE, not an OCTET STRING eContent"),
+    "cat-cms-tampered.cat": (0x8009310B, "Wine reads SignedData content only as a SEQUENCE, not an OCTET STRING eContent"),
 }
 # Wine has no subject for PowerShell scripts.
 WINE_DIFFERENCES.update(

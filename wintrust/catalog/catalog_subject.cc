@@ -61,8 +61,14 @@ bool TakeElement(ByteView* rest, uint8_t tag, Tlv* element) {
 }
 
 // ContentInfo { signedData, [0] SignedData { version, digestAlgorithms,
-// encapContentInfo { trust list type, ... } ... } }, headers only.
-bool OpensTrustList(ByteView head) {
+// encapContentInfo { trust list type, ... } ... } }, headers only, in a file
+// of `fileSize` bytes. A ContentInfo whose stated length runs past the end
+// of the file is not taken for a catalog, as a cabinet or package cut
+// inside its headers is not taken for one; an indefinite length is the
+// SignedData reader's to follow.
+bool OpensTrustList(ByteView head, uint64_t fileSize) {
+  Header outer;
+  if (!ReadHeader(head, &outer) || (outer.length && outer.size + uint64_t{*outer.length} > fileSize)) return false;
   Tlv type, version, algorithms;
   ByteView rest = head;
   return EnterHeader(&rest, der::kSequence) && TakeElement(&rest, der::kOid, &type) &&
@@ -110,7 +116,7 @@ SubjectStatus OpenCatalogSubject(const ByteSource& file, std::unique_ptr<Subject
   std::array<uint8_t, kHeadSize> head{};
   const size_t headSize = static_cast<size_t>(std::min<uint64_t>(head.size(), file.size()));
   if (!file.Read(0, std::span<uint8_t>(head.data(), headSize))) return SubjectStatus::kReadFault;
-  if (!OpensTrustList(ByteView(head.data(), headSize))) return SubjectStatus::kNotThisFormat;
+  if (!OpensTrustList(ByteView(head.data(), headSize), file.size())) return SubjectStatus::kNotThisFormat;
   *subject = std::make_unique<CatalogSubject>(file);
   return SubjectStatus::kOk;
 }

@@ -21,9 +21,9 @@
 namespace wintrust {
 
 // kNotThisFormat unless the file opens with a ContentInfo of SignedData
-// whose encapsulated content type is the trust list's (read from the
-// headers only, so a catalog cut short is still a catalog and its damage is
-// the SignedData reader's to report); kReadFault when a read fails.
+// whose encapsulated content type is the trust list's and whose stated
+// length ends inside the file (read from the headers only: damage further
+// in is the SignedData reader's to report); kReadFault when a read fails.
 SubjectStatus OpenCatalogSubject(const ByteSource& file, std::unique_ptr<Subject>* subject);
 
 }  // namespace wintrust
