@@ -36,6 +36,8 @@ WINE_DIFFERENCES = {
     "cab-truncated-header.cab": (0x800B0100, "Wine takes a cabinet cut inside its header reserve as unsigned"),
     "msi-rsa-tampered-stream.msi": (0, "Wine does not check an MSI package's digest"),
     "msi-ex-tampered-stream.msi": (0, "Wine does not check an MSI package's digest"),
+    "msp-tampered-stream.msp": (0, "Wine does not check an MSI package's digest"),
+    "mst-tampered-stream.mst": (0, "Wine does not check an MSI package's digest"),
     "pe64-rsa-pss.exe": (0x80096004, "Wine cannot verify RSA-PSS signatures"),
     "pe64-cms-v3.exe": (0x8009310B, "Wine reads SignedData content only as a SEQUENCE, not an OCTET STRING eContent"),
     "pe64-cms-v3-ber.exe": (0x8009310B, "Wine reads SignedData content only as a SEQUENCE, not an OCTET STRING eContent"),
