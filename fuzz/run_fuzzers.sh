@@ -6,7 +6,7 @@
 # is left in BUILD/artifacts.
 #
 # Usage: fuzz/run_fuzzers.sh [SECONDS_PER_TARGET]
-#   The test command runs it with 30: four minutes of fuzzing for the eight
+#   The test command runs it with 30: four and a half minutes of fuzzing for the nine
 #   targets, plus the build.
 # Environment: SIGREPORT_FUZZ_BUILD_DIR (default build/fuzz), SIGREPORT_FUZZ_JOBS
 # (build jobs, default 2).

@@ -71,11 +71,13 @@ bool OpensTrustList(ByteView head, uint64_t fileSize) {
   if (!ReadHeader(head, &outer) || (outer.length && outer.size + uint64_t{*outer.length} > fileSize)) return false;
   Tlv type, version, algorithms;
   ByteView rest = head;
+  // The signedData OID in its one DER form, as format detection sees it.
   return EnterHeader(&rest, der::kSequence) && TakeElement(&rest, der::kOid, &type) &&
-         SameBytes(type.content, oid::kSignedData) && EnterHeader(&rest, der::kContext0) &&
-         EnterHeader(&rest, der::kSequence) && TakeElement(&rest, der::kInteger, &version) &&
-         TakeElement(&rest, der::kSet, &algorithms) && EnterHeader(&rest, der::kSequence) &&
-         TakeElement(&rest, der::kOid, &type) && SameBytes(type.content, oid::kTrustList);
+         type.whole.size() == 2 + oid::kSignedData.size() && SameBytes(type.content, oid::kSignedData) &&
+         EnterHeader(&rest, der::kContext0) && EnterHeader(&rest, der::kSequence) &&
+         TakeElement(&rest, der::kInteger, &version) && TakeElement(&rest, der::kSet, &algorithms) &&
+         EnterHeader(&rest, der::kSequence) && TakeElement(&rest, der::kOid, &type) &&
+         SameBytes(type.content, oid::kTrustList);
 }
 
 class CatalogSubject final : public Subject {
