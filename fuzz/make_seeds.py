@@ -5,8 +5,9 @@ Usage: make_seeds.py FIXTURE_DIR OUTDIR [INDEXER]
 
 FIXTURE_DIR is a directory made by tests/fixtures/make_fixtures.py; the
 files its manifest.tsv lists seed the PE and whole-verification targets, its
-cabinets, scripts, MSI and APPX packages the cabinet, script, compound-file
-and APPX targets, and the PKCS#7 blobs inside them seed the PKCS#7 reader. INDEXER,
+cabinets, scripts, MSI and APPX packages and catalogs the cabinet, script,
+compound-file, APPX and catalog targets, and the PKCS#7 blobs inside them
+(and the catalogs, which are PKCS#7 blobs) seed the PKCS#7 reader. INDEXER,
 the build's make_root_index, indexes the fixtures' test trust list (four
 roots, each with limits of its own) to seed the root index reader. Small
 hand-made seeds are added for every target. OUTDIR is rebuilt:
@@ -30,7 +31,7 @@ sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."
 import make_fixtures  # noqa: E402  (the DER helpers the fixtures are built with)
 
 TARGETS = ["fuzz_pe_image", "fuzz_cabinet", "fuzz_powershell_script",
-           "fuzz_compound_file", "fuzz_signed_data", "fuzz_verify_file",
+           "fuzz_compound_file", "fuzz_catalog", "fuzz_signed_data", "fuzz_verify_file",
            "fuzz_format", "fuzz_sha1", "fuzz_appx", "fuzz_root_index"]
 
 
@@ -191,6 +192,24 @@ def pkcs7_of(data):
 COMPOUND_FILE_MAGIC = bytes.fromhex("D0CF11E0A1B11AE1")
 
 
+# ---- catalogs --------------------------------------------------------------
+
+def hand_made_catalogs():
+    """An unsigned catalog of an empty trust list, the same with its outer
+    layer of indefinite length, and one whose content is an OCTET STRING
+    (CMS form) holding no list."""
+    trust_list = der(0x30, der(0x30, oid("1.3.6.1.4.1.311.12.1.1")) +
+                     der(0x17, b"240102000000Z") +
+                     algorithm("1.3.6.1.4.1.311.12.1.2"))
+    unsigned = make_fixtures.pkcs7_catalog(trust_list, [], None, None, None)
+    octets = make_fixtures.pkcs7_catalog(der(0x04, b"not a list"), [], None, None, None)
+    return {
+        "unsigned.cat": unsigned,
+        "unsigned-indefinite.cat": make_fixtures.ber_encode(0x30, make_fixtures.der_content(unsigned)),
+        "octets.cat": octets,
+    }
+
+
 # ---- formatter and SHA-1 --------------------------------------------------
 
 def format_input(capacity, arguments, tokens):
@@ -299,6 +318,9 @@ def main(argv):
     pkcs7_seeds = {name.rsplit(".", 1)[0] + ".p7": blob for name, blob in
                    ((name, pkcs7_of(data)) for name, data in files.items()) if blob}
     pkcs7_seeds.update(hand_made_pkcs7())
+    catalog_seeds = {name: data for name, data in files.items() if name.endswith(".cat")}
+    catalog_seeds.update(hand_made_catalogs())
+    pkcs7_seeds.update(catalog_seeds)
 
     write_all(os.path.join(outdir, "fuzz_pe_image"), pe_seeds)
     write_all(os.path.join(outdir, "fuzz_cabinet"),
@@ -312,6 +334,7 @@ def main(argv):
                if data.startswith(COMPOUND_FILE_MAGIC)})
     write_all(os.path.join(outdir, "fuzz_appx"),
               {name: data for name, data in files.items() if name.endswith(".appx")})
+    write_all(os.path.join(outdir, "fuzz_catalog"), catalog_seeds)
     write_all(os.path.join(outdir, "fuzz_signed_data"), pkcs7_seeds)
     write_all(os.path.join(outdir, "fuzz_format"), hand_made_format())
     write_all(os.path.join(outdir, "fuzz_sha1"), hand_made_sha1())

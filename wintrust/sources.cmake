@@ -3,7 +3,7 @@
 # which builds a library per room linked in this order, and by the fuzzing
 # build (fuzz/CMakeLists.txt), which compiles the same sources again with its
 # own instrumentation. Paths are relative to this folder.
-set(WINTRUST_ROOMS base subject pe cab msi script appx roots chain signature verifier)
+set(WINTRUST_ROOMS base subject pe cab msi script appx roots chain signature catalog verifier)
 
 set(WINTRUST_base_SOURCES base/byte_view.cc base/der_reader.cc base/file_source.cc)
 set(WINTRUST_base_USES)
@@ -43,10 +43,15 @@ set(WINTRUST_signature_SOURCES
   signature/timestamp.cc)
 set(WINTRUST_signature_USES chain)
 
+# Catalogs sign their own content, so their subject reads it with the
+# SignedData reader.
+set(WINTRUST_catalog_SOURCES catalog/catalog_subject.cc)
+set(WINTRUST_catalog_USES subject signature)
+
 # The top of the library, directly in this folder: the order of the checks,
 # the records handed back, and the table of subjects.
 set(WINTRUST_verifier_SOURCES subject_registry.cc trust_state.cc verifier.cc)
-set(WINTRUST_verifier_USES pe cab msi script appx signature)
+set(WINTRUST_verifier_USES pe cab msi script appx catalog)
 
 # The four entry points, only in the shared library.
 set(WINTRUST_EXPORT_SOURCES wintrust_exports.cc)

@@ -7,6 +7,7 @@
 
 #include "wintrust/appx/appx_subject.h"
 #include "wintrust/cab/cabinet.h"
+#include "wintrust/catalog/catalog_subject.h"
 #include "wintrust/msi/msi_subject.h"
 #include "wintrust/pe/pe_subject.h"
 #include "wintrust/script/powershell_script.h"
@@ -22,7 +23,7 @@ struct SubjectRow {
 constexpr SubjectRow kSubjectOpeners[] = {
     {SubjectFormat::kPeImage, OpenPeSubject},       {SubjectFormat::kCabinet, OpenCabinetSubject},
     {SubjectFormat::kCompoundFile, OpenMsiSubject}, {SubjectFormat::kPowerShellScript, OpenPowerShellSubject},
-    {SubjectFormat::kZip, OpenAppxSubject},
+    {SubjectFormat::kZip, OpenAppxSubject},         {SubjectFormat::kDerSignedData, OpenCatalogSubject},
 };
 
 }  // namespace

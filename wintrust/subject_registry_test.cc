@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "wintrust/cab/cabinet.h"
+#include "wintrust/catalog/catalog_subject.h"
 #include "wintrust/msi/msi_subject.h"
 #include "wintrust/pe/pe_subject.h"
 #include "wintrust/script/powershell_script.h"
@@ -17,10 +18,9 @@ struct FormatRow {
 };
 
 const FormatRow kFormatRows[] = {
-    {"files/pe64-rsa-sha256.exe", OpenPeSubject},
-    {"files/cab-rsa-sha256.cab", OpenCabinetSubject},
-    {"files/msi-rsa-sha256.msi", OpenMsiSubject},
-    {"files/ps1-utf8-sha256.ps1", OpenPowerShellSubject},
+    {"files/pe64-rsa-sha256.exe", OpenPeSubject},       {"files/cab-rsa-sha256.cab", OpenCabinetSubject},
+    {"files/msi-rsa-sha256.msi", OpenMsiSubject},       {"files/ps1-utf8-sha256.ps1", OpenPowerShellSubject},
+    {"files/cat-pkcs7-sha256.cat", OpenCatalogSubject},
 };
 
 Bytes SignatureThrough(const std::unique_ptr<Subject>& subject) {

@@ -71,6 +71,46 @@ bool HasLifetimeSigning(X509* certificate) {
   return false;
 }
 
+// The digest algorithm and value the signature names for the subject's
+// content, from where the subject's format keeps them.
+HRESULT NamedDigest(const Subject& subject, const SignedData& signedData, const EVP_MD** md, ByteView* digest) {
+  if (subject.DigestNamedBy() == Subject::DigestHolder::kIndirectData) {
+    // SignedData that is not Authenticode's (no indirect data) carries no
+    // signature of the file.
+    if (!SameBytes(signedData.contentType, oid::kSpcIndirectData)) return TRUST_E_NOSIGNATURE;
+    // Version 1 carries the SpcIndirectDataContent as the content SEQUENCE
+    // itself, version 3 (CMS) inside an OCTET STRING eContent;
+    // contentElement is its encoding either way.
+    IndirectData indirect;
+    if (!ParseIndirectData(signedData.contentElement, &indirect)) return CRYPT_E_ASN1_BADTAG;
+    *md = DigestForOid(indirect.digestAlgorithm);
+    *digest = indirect.digest;
+    return *md == nullptr ? NTE_BAD_ALGID : 0;
+  }
+  // A catalog: the content is its certificate trust list, a SEQUENCE, and
+  // the primary signer's messageDigest attribute names its digest.
+  Tlv list;
+  if (!SameBytes(signedData.contentType, oid::kTrustList)) return TRUST_E_NOSIGNATURE;
+  if (ReadTlv(signedData.contentElement, &list) != DerError::kNone || list.tag != der::kSequence) {
+    return CRYPT_E_ASN1_BADTAG;
+  }
+  const SignerInfo& signer = signedData.signers.front();
+  *md = DigestForOid(signer.digestAlgorithm);
+  if (*md == nullptr) return NTE_BAD_ALGID;
+  Tlv attributes, value;
+  std::vector<ByteView> digests;
+  if (ReadTlv(signer.authAttributes, &attributes) == DerError::kNone) {
+    digests = AttributeValues(attributes.content, oid::kMessageDigest);
+  }
+  // Without the attribute the signature does not cover the list: the same
+  // verdict as a signer whose attribute does not match.
+  if (digests.size() != 1 || ReadTlv(digests[0], &value) != DerError::kNone || value.tag != der::kOctetString) {
+    return TRUST_E_BAD_DIGEST;
+  }
+  *digest = value.content;
+  return 0;
+}
+
 HRESULT VerifyUnderAnchors(const ByteSource& file, std::string_view fileName, TrustAnchors* anchors,
                            TrustState* state) {
   std::unique_ptr<Subject> subject;
@@ -83,24 +123,15 @@ HRESULT VerifyUnderAnchors(const ByteSource& file, std::string_view fileName, Tr
   SignedData signedData;
   DerError derError = ParseSignedData(blob, &signedData);
   if (derError != DerError::kNone) return FromDerError(derError);
-  // SignedData that is not Authenticode's (no indirect data, no signer)
-  // carries no signature of the image.
-  if (!SameBytes(signedData.contentType, oid::kSpcIndirectData) || signedData.signers.empty()) {
-    return TRUST_E_NOSIGNATURE;
-  }
-  // Version 1 carries the SpcIndirectDataContent as the content SEQUENCE
-  // itself, version 3 (CMS) inside an OCTET STRING eContent; contentElement
-  // is its encoding either way.
-  IndirectData indirect;
-  if (!ParseIndirectData(signedData.contentElement, &indirect)) {
-    return CRYPT_E_ASN1_BADTAG;
-  }
-  const EVP_MD* md = DigestForOid(indirect.digestAlgorithm);
-  if (md == nullptr) return NTE_BAD_ALGID;
+  if (signedData.signers.empty()) return TRUST_E_NOSIGNATURE;
+  const EVP_MD* md = nullptr;
+  ByteView namedDigest;
+  HRESULT named = NamedDigest(*subject, signedData, &md, &namedDigest);
+  if (named != 0) return named;
   Bytes digest;
   subjectStatus = subject->ComputeDigest(md, &digest);
   if (subjectStatus != SubjectStatus::kOk) return FromSubjectStatus(subjectStatus);
-  if (!SameBytes(digest, indirect.digest)) return TRUST_E_BAD_DIGEST;
+  if (!SameBytes(digest, namedDigest)) return TRUST_E_BAD_DIGEST;
 
   // Only the primary signer counts; nested signatures live in its
   // unauthenticated attributes and are not looked at.

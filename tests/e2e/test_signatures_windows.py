@@ -40,9 +40,14 @@ WINE_DIFFERENCES = {
     "cab-folder-past-end.cab": (0, "Wine does not check a cabinet's digest"),
     "msi-rsa-tampered-stream.msi": (0, "Wine does not check an MSI package's digest"),
     "msi-ex-tampered-stream.msi": (0, "Wine does not check an MSI package's digest"),
+    "msp-tampered-stream.msp": (0, "Wine does not check an MSI package's digest"),
+    "mst-tampered-stream.mst": (0, "Wine does not check an MSI package's digest"),
     "pe64-rsa-pss.exe": (0x80096004, "Wine cannot verify RSA-PSS signatures"),
     "pe64-cms-v3.exe": (0x8009310B, "Wine reads SignedData content only as a SEQUENCE, not an OCTET STRING eContent"),
     "pe64-cms-v3-ber.exe": (0x8009310B, "Wine reads SignedData content only as a SEQUENCE, not an OCTET STRING eContent"),
+    "cat-pkcs7-tampered.cat": (0, "Wine does not check a catalog's digest"),
+    "cat-cms-sha256.cat": (0x8009310B, "Wine reads SignedData content only as a SEQUENCE, not an OCTET STRING eContent"),
+    "cat-cms-tampered.cat": (0x8009310B, "Wine reads SignedData content only as a SEQUENCE, not an OCTET STRING eContent"),
 }
 # Where every Wine start is costly (a 32-bit Wine emulated), these alone run
 # (tests/CMakeLists.txt, e2e_core_windows): the whole reports of either PE

@@ -16,6 +16,20 @@ bool StartsWith(ByteView head, ByteView magic) {
   return head.size() >= magic.size() && SameBytes(head.first(magic.size()), magic);
 }
 
+// A SEQUENCE (definite length of up to four octets, or indefinite) whose
+// first element is the signedData OID (1.2.840.113549.1.7.2), as far as the
+// head holds it and at least the OID's tag and length. Eight bytes cannot
+// hold the encapsulated content's type; the opener checks that.
+bool OpensSignedData(ByteView head) {
+  static constexpr uint8_t kSignedDataOid[] = {0x06, 0x09, 0x2A, 0x86, 0x48, 0x86, 0xF7, 0x0D, 0x01, 0x07, 0x02};
+  if (head.size() < 2 || head[0] != 0x30) return false;
+  size_t header = 2;
+  if (head[1] > 0x80) header += head[1] - 0x80u;
+  if (head[1] > 0x84 || head.size() < header + 2) return false;
+  const ByteView rest = head.subspan(header);
+  return SameBytes(rest, ByteView(kSignedDataOid).first(std::min(rest.size(), sizeof kSignedDataOid)));
+}
+
 // The name's extension after its last dot, in lower case; empty when the
 // last path component has no dot.
 std::string LowerExtension(std::string_view fileName) {
@@ -36,6 +50,7 @@ SubjectFormat DetectSubjectFormat(ByteView head, std::string_view fileName) {
   if (StartsWith(head, kCabinetMagic)) return SubjectFormat::kCabinet;
   if (StartsWith(head, kCompoundFileMagic)) return SubjectFormat::kCompoundFile;
   if (StartsWith(head, kZipMagic)) return SubjectFormat::kZip;
+  if (OpensSignedData(head)) return SubjectFormat::kDerSignedData;
   const std::string extension = LowerExtension(fileName);
   if (extension == "ps1" || extension == "psm1" || extension == "psd1") {
     return SubjectFormat::kPowerShellScript;

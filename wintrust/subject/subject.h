@@ -5,8 +5,9 @@
 // policy, the provider data) once, whatever the format.
 //
 // Choosing the format follows Windows: by content for PE images ("MZ"),
-// cabinets ("MSCF"), compound files (D0 CF 11 E0 A1 B1 1A E1) and ZIP files
-// ("PK\3\4": whether one is a package is for its opener to say); by the
+// cabinets ("MSCF"), compound files (D0 CF 11 E0 A1 B1 1A E1), ZIP files
+// ("PK\3\4": whether one is a package is for its opener to say) and DER
+// SignedData (catalogs; see DetectSubjectFormat); by the
 // file name's extension for PowerShell scripts (.ps1, .psm1, .psd1, any
 // case), and content wins over the name. A format without a subject
 // registered is TRUST_E_SUBJECT_FORM_UNKNOWN like any unknown file.
@@ -68,9 +69,22 @@ class Subject {
   virtual SubjectStatus ReadSignature(Bytes* blob) const = 0;
 
   // The digest with `md` of the content the format's rule covers, the value
-  // SpcIndirectDataContent's messageDigest must equal. Called only after
-  // ReadSignature succeeded, possibly more than once.
+  // the signature names (see DigestNamedBy). Called only after ReadSignature
+  // succeeded, possibly more than once.
   virtual SubjectStatus ComputeDigest(const EVP_MD* md, Bytes* digest) const = 0;
+
+  // Where the signature names the digest ComputeDigest must equal.
+  enum class DigestHolder {
+    // SpcIndirectDataContent's messageDigest, with its own algorithm: the
+    // signature is beside the content it vouches for (every format but
+    // catalogs).
+    kIndirectData,
+    // The signer's messageDigest attribute, with the signer's algorithm: the
+    // signature's content is the subject's own content (a catalog's
+    // certificate trust list), so there is no SpcIndirectDataContent.
+    kSignerAttribute,
+  };
+  virtual DigestHolder DigestNamedBy() const { return DigestHolder::kIndirectData; }
 };
 
 // Reads a format's headers from `file` and makes its subject.
@@ -82,8 +96,9 @@ enum class SubjectFormat {
   kCabinet,
   kCompoundFile,  // the container of MSI packages
   kPowerShellScript,
-  kZip,  // MSIX/APPX packages and bundles; their opener reads the central
-         // directory to tell them from other ZIP files
+  kZip,            // MSIX/APPX packages and bundles; their opener reads the central
+                   // directory to tell them from other ZIP files
+  kDerSignedData,  // a DER ContentInfo of SignedData: catalogs
 };
 
 // The number of leading bytes DetectSubjectFormat looks at.

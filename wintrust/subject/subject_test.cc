@@ -34,6 +34,17 @@ const DetectionRow kDetectionRows[] = {
     {"one byte of MZ", "M", "tool.exe", SubjectFormat::kUnknown},
     {"zip, whatever the name", std::string("PK\x03\x04\x14\0", 6), "app.msix", SubjectFormat::kZip},
     {"zip end record first: an empty zip", "PK\x05\x06", "app.appx", SubjectFormat::kUnknown},
+    {"signed data", "\x30\x82\x05\x7A\x06\x09\x2A\x86", "driver.cat", SubjectFormat::kDerSignedData},
+    {"signed data of indefinite length", "\x30\x80\x06\x09\x2A\x86\x48\x86", "x", SubjectFormat::kDerSignedData},
+    {"signed data of short length", "\x30\x7F\x06\x09\x2A\x86\x48\x86", "x", SubjectFormat::kDerSignedData},
+    {"signed data of four length octets", "\x30\x84\x01\x02\x03\x04\x06\x09", "x", SubjectFormat::kDerSignedData},
+    {"signed data by content whatever the name", "\x30\x82\x05\x7A\x06\x09\x2A\x86", "run.ps1",
+     SubjectFormat::kDerSignedData},
+    {"sequence opening another object identifier", "\x30\x82\x05\x7A\x06\x09\x2B\x06", "driver.cat",
+     SubjectFormat::kUnknown},
+    {"sequence opening an integer", "\x30\x03\x02\x01\x01", "driver.cat", SubjectFormat::kUnknown},
+    {"sequence cut after its header", "\x30\x82\x05\x7A\x06", "driver.cat", SubjectFormat::kUnknown},
+    {"five length octets", "\x30\x85\x01\x02\x03\x04\x05\x06", "driver.cat", SubjectFormat::kUnknown},
 };
 
 TEST(SubjectFormatTest, FollowsContentThenExtension) {
