@@ -25,7 +25,7 @@ set(WINTRUST_script_USES subject)
 
 # MSIX/APPX packages: ZIP read here, deflate through zlib, the block map's
 # XML through expat (WINTRUST_<room>_LIBS: what a room links from the system).
-set(WINTRUST_appx_SOURCES appx/appx_subject.cc appx/block_map.cc appx/zip_archive.cc appx/zip_content.cc)
+set(WINTRUST_appx_SOURCES appx/appx_subject.cc appx/block_check.cc appx/block_map.cc appx/package_pass.cc appx/zip_archive.cc appx/zip_content.cc)
 set(WINTRUST_appx_USES subject)
 set(WINTRUST_appx_LIBS ZLIB::ZLIB EXPAT::EXPAT)
 

@@ -61,12 +61,13 @@ WINE_DIFFERENCES.update(
     for name in ("ps1-utf8-sha256.ps1", "ps1-utf8bom-sha1.ps1", "ps1-utf16-sha256.ps1", "psm1-ascii-sha256.psm1",
                  "ps1-late-utf8-signed-as-utf8.ps1", "ps1-late-utf8-signed-as-ansi.ps1", "ps1-unsigned.ps1",
                  "ps1-tampered.ps1", "ps1-truncated-block.ps1"))
-# Nor for MSIX/APPX packages: it answers every one as an unknown form.
+# Nor for MSIX/APPX packages and bundles: it answers every one as an unknown form.
 WINE_DIFFERENCES.update(
     (name, (0x800B0003, "Wine has no APPX subject"))
     for name in ("appx-unsigned.appx", "appx-rsa-sha256.appx", "appx-zip64-rsa-sha256.appx",
                  "appx-tampered-file.appx", "appx-tampered-payload.appx", "appx-tampered-block-map.appx",
-                 "appx-tampered-content-types.appx"))
+                 "appx-tampered-content-types.appx", "appx-bundle-unsigned.appxbundle",
+                 "appx-bundle-rsa-sha256.appxbundle", "appx-bundle-tampered-package.appxbundle"))
 
 
 @unittest.skipUnless(signed_fixtures.FIXTURE_DIR, "SIGREPORT_FIXTURES is not set")

@@ -7,6 +7,7 @@
 #include <string_view>
 
 #include "wintrust/appx/block_map.h"
+#include "wintrust/appx/package_pass.h"
 #include "wintrust/appx/zip_archive.h"
 #include "wintrust/appx/zip_content.h"
 #include "wintrust/subject/subject_digest.h"
@@ -49,10 +50,9 @@ std::string BlockMapName(std::string_view zipName) {
   return name;
 }
 
-// Hashes an entry's uncompressed bytes, passing each piece on to `also`
-// when given.
+// Hashes an entry's uncompressed bytes, passing each piece on to `also`.
 SubjectStatus HashEntry(const ByteSource& file, const ZipArchive& archive, const ZipEntry& entry, const EVP_MD* md,
-                        Bytes* digest, const ZipContentSink& also = nullptr) {
+                        Bytes* digest, const ZipContentSink& also) {
   uint64_t headerSize = 0;
   uint64_t dataOffset = 0;
   SubjectStatus status = LocateZipData(file, archive, entry, &headerSize, &dataOffset);
@@ -61,56 +61,10 @@ SubjectStatus HashEntry(const ByteSource& file, const ZipArchive& archive, const
   if (!context) return SubjectStatus::kOpenSsl;
   status = ReadZipContent(file, entry, dataOffset, [&](ByteView piece) {
     SubjectStatus hashed = HashBytes(context.get(), piece);
-    return hashed == SubjectStatus::kOk && also ? also(piece) : hashed;
+    return hashed == SubjectStatus::kOk ? also(piece) : hashed;
   });
   if (status != SubjectStatus::kOk) return status;
   return FinishDigest(context.get(), digest);
-}
-
-// Compares each 64 KiB block of the entry's uncompressed bytes with the
-// block map's hash of it.
-SubjectStatus CheckBlocks(const ByteSource& file, const ZipArchive& archive, const ZipEntry& entry,
-                          const BlockMapFile& mapped, const EVP_MD* md) {
-  uint64_t headerSize = 0;
-  uint64_t dataOffset = 0;
-  SubjectStatus status = LocateZipData(file, archive, entry, &headerSize, &dataOffset);
-  if (status != SubjectStatus::kOk) return status;
-  if (entry.uncompressedSize != mapped.size || headerSize != mapped.localHeaderSize) return SubjectStatus::kBadDigest;
-  EvpMdCtxPtr context = StartDigest(md);
-  if (!context) return SubjectStatus::kOpenSsl;
-  size_t block = 0;
-  uint64_t inBlock = 0;
-  auto finishBlock = [&]() {
-    Bytes digest;
-    SubjectStatus finished = FinishDigest(context.get(), &digest);
-    if (finished != SubjectStatus::kOk) return finished;
-    if (block >= mapped.blockHashes.size() || !SameBytes(digest, mapped.blockHashes[block])) {
-      return SubjectStatus::kBadDigest;
-    }
-    ++block;
-    inBlock = 0;
-    return EVP_DigestInit_ex(context.get(), md, nullptr) == 1 ? SubjectStatus::kOk : SubjectStatus::kOpenSsl;
-  };
-  status = ReadZipContent(file, entry, dataOffset, [&](ByteView piece) {
-    while (!piece.empty()) {
-      const size_t length = static_cast<size_t>(std::min<uint64_t>(piece.size(), kBlockMapBlockSize - inBlock));
-      SubjectStatus hashed = HashBytes(context.get(), piece.first(length));
-      if (hashed != SubjectStatus::kOk) return hashed;
-      inBlock += length;
-      piece = piece.subspan(length);
-      if (inBlock == kBlockMapBlockSize) {
-        hashed = finishBlock();
-        if (hashed != SubjectStatus::kOk) return hashed;
-      }
-    }
-    return SubjectStatus::kOk;
-  });
-  if (status != SubjectStatus::kOk) return status;
-  if (inBlock > 0) {
-    status = finishBlock();
-    if (status != SubjectStatus::kOk) return status;
-  }
-  return block == mapped.blockHashes.size() ? SubjectStatus::kOk : SubjectStatus::kBadDigest;
 }
 
 // The central directory without the signature's record and the end records
@@ -194,6 +148,8 @@ class AppxSubject final : public Subject {
     const ZipEntry* codeIntegrity = FindZipEntry(archive_, kCodeIntegrityName);
     if (signature == nullptr) return SubjectStatus::kNoSignature;
 
+    // The block map first, on its own: every other file is checked against
+    // it as the one pass over the records comes by it.
     Bytes blockMapHash;
     BlockMapReader reader;
     SubjectStatus status = HashEntry(file_, archive_, *blockMapEntry, md, &blockMapHash, [&](ByteView piece) {
@@ -205,30 +161,32 @@ class AppxSubject final : public Subject {
     // signature's, vouches for nothing the signature covers.
     if (!reader.Finish(&map) || EVP_MD_get_type(map.md) != EVP_MD_get_type(md)) return SubjectStatus::kBadDigest;
 
-    Bytes contentTypesHash;
-    status = HashEntry(file_, archive_, *contentTypes, md, &contentTypesHash);
+    EvpMdCtxPtr records = StartDigest(md);
+    EvpMdCtxPtr contentTypesContext = StartDigest(md);
+    EvpMdCtxPtr codeIntegrityContext = StartDigest(md);
+    if (!records || !contentTypesContext || !codeIntegrityContext) return SubjectStatus::kOpenSsl;
+    std::vector<PassEntry> pass;
+    status = PlanPass(map, *signature, {blockMapEntry, contentTypes, codeIntegrity}, &pass);
     if (status != SubjectStatus::kOk) return status;
-    Bytes codeIntegrityHash;
-    if (codeIntegrity != nullptr) {
-      status = HashEntry(file_, archive_, *codeIntegrity, md, &codeIntegrityHash);
-      if (status != SubjectStatus::kOk) return status;
+    for (PassEntry& entry : pass) {
+      if (entry.entry == contentTypes) entry.contentHash = contentTypesContext.get();
+      if (entry.entry == codeIntegrity) entry.contentHash = codeIntegrityContext.get();
     }
-
-    status = CheckEveryFile(map, md, {signature, blockMapEntry, contentTypes, codeIntegrity});
-    if (status != SubjectStatus::kOk) return status;
-
     uint64_t signatureOffset = 0;
     status = CheckSignatureIsLast(*signature, &signatureOffset);
     if (status != SubjectStatus::kOk) return status;
+    status = HashRecordsOnce(file_, signatureOffset, md, std::move(pass), records.get());
+    if (status != SubjectStatus::kOk) return status;
+
     Bytes recordsHash;
-    {
-      EvpMdCtxPtr context = StartDigest(md);
-      if (!context) return SubjectStatus::kOpenSsl;
-      std::vector<uint8_t> buffer(kSubjectBufferSize);
-      status = HashFileRange(context.get(), file_, 0, signatureOffset, buffer);
-      if (status == SubjectStatus::kOk) status = FinishDigest(context.get(), &recordsHash);
-      if (status != SubjectStatus::kOk) return status;
+    Bytes contentTypesHash;
+    Bytes codeIntegrityHash;
+    status = FinishDigest(records.get(), &recordsHash);
+    if (status == SubjectStatus::kOk) status = FinishDigest(contentTypesContext.get(), &contentTypesHash);
+    if (status == SubjectStatus::kOk && codeIntegrity != nullptr) {
+      status = FinishDigest(codeIntegrityContext.get(), &codeIntegrityHash);
     }
+    if (status != SubjectStatus::kOk) return status;
     Bytes directoryHash;
     status = HashDirectory(archive_, *signature, signatureOffset, md, &directoryHash);
     if (status != SubjectStatus::kOk) return status;
@@ -246,25 +204,36 @@ class AppxSubject final : public Subject {
   }
 
  private:
-  // Every file but the package's own records is in the block map, with the
-  // blocks it gives; the map lists no file the package lacks. The code
+  // Where every file's data is and what it is checked against: every file
+  // but the package's own records is in the block map with its size and
+  // local header's size; the map lists no file the package lacks. The code
   // integrity catalog has its own hash and may be left out of the map.
-  SubjectStatus CheckEveryFile(const BlockMap& map, const EVP_MD* md,
-                               std::initializer_list<const ZipEntry*> ownRecords) const {
+  // Damaged structure first, so that it decides over a content difference.
+  SubjectStatus PlanPass(const BlockMap& map, const ZipEntry& signature,
+                         std::initializer_list<const ZipEntry*> ownRecords, std::vector<PassEntry>* pass) const {
     size_t mapped = 0;
     for (const ZipEntry& entry : archive_.entries) {
+      if (&entry == &signature) continue;
+      PassEntry planned{&entry, 0, nullptr, nullptr};
+      uint64_t headerSize = 0;
+      SubjectStatus status = LocateZipData(file_, archive_, entry, &headerSize, &planned.dataOffset);
+      if (status != SubjectStatus::kOk) return status;
+      if (!KnownZipMethod(entry)) return SubjectStatus::kNotThisFormat;
       const std::string name = BlockMapName(entry.name);
       auto found = map.files.find(name);
       bool own = false;
       for (const ZipEntry* record : ownRecords) own = own || record == &entry;
-      if (own && (entry.name != kCodeIntegrityName || found == map.files.end())) {
-        if (found != map.files.end()) return SubjectStatus::kBadDigest;
-        continue;
+      if (!own || (entry.name == kCodeIntegrityName && found != map.files.end())) {
+        if (found == map.files.end() || entry.uncompressedSize != found->second.size ||
+            headerSize != found->second.localHeaderSize) {
+          return SubjectStatus::kBadDigest;
+        }
+        planned.blocks = &found->second;
+        ++mapped;
+      } else if (found != map.files.end()) {
+        return SubjectStatus::kBadDigest;
       }
-      if (found == map.files.end()) return SubjectStatus::kBadDigest;
-      SubjectStatus status = CheckBlocks(file_, archive_, entry, found->second, md);
-      if (status != SubjectStatus::kOk) return status;
-      ++mapped;
+      pass->push_back(planned);
     }
     return mapped == map.files.size() ? SubjectStatus::kOk : SubjectStatus::kBadDigest;
   }

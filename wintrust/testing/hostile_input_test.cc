@@ -799,6 +799,7 @@ TEST_F(HostileInputTest, PackageZipStructureDamaged) {
       {"a compression method no package uses", readme + 10, 12, 2, TRUST_E_SUBJECT_FORM_UNKNOWN},
       {"the block map longer than its data", blockMap + 24, 0x00100000, 4, TRUST_E_BAD_DIGEST},
       {"a stored file whose sizes differ", readme + 24, 70, 4, TRUST_E_BAD_DIGEST},
+      {"a file's data running over the next file's", readme + 20, 0x800, 4, TRUST_E_SUBJECT_FORM_UNKNOWN},
       {"the signature's record at another file's", signature + 42, 0, 4, TRUST_E_NOSIGNATURE},
       {"the signature over the limit", signature + 24, 0x7FFFFFFF, 4, CRYPT_E_ASN1_LARGE},
   };
