@@ -22,7 +22,8 @@ ctest --test-dir build/windows --output-on-failure
 
 # The 32-bit Windows build under Wine's 32-bit half: every test where the
 # kernel runs 32-bit programs; where an emulator runs them (about a minute a
-# start), the tests labelled "core"; where neither, only its machine-code check.
+# start), the tests labelled "core", two at a time in one shared prefix;
+# where neither, only its machine-code check.
 stage_start=$SECONDS
 cmake -S . -B build/windows-i686 -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DSIGREPORT_WERROR=ON \
   -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-i686.cmake -DSIGREPORT_LINUX_BUILD_DIR="$PWD/build/linux"
@@ -33,7 +34,7 @@ if ! python3 tests/wine/wine_run.py --can-run-32-bit; then
   ctest --test-dir build/windows-i686 --output-on-failure -R '^sha1_block_instructions'
 elif python3 tests/wine/wine_run.py --emulates-32-bit; then
   echo "32-bit programs run through an emulator here: running the 32-bit build's core tests" >&2
-  ctest --test-dir build/windows-i686 --output-on-failure -L core
+  ctest --test-dir build/windows-i686 --output-on-failure -j "$jobs" -L core
 else
   ctest --test-dir build/windows-i686 --output-on-failure
 fi

@@ -267,3 +267,9 @@ class InstallationTestCase(unittest.TestCase):
         self.assertIsNotNone(run.report, "no report was written")
         self.assertEqual(encode_report([MASKED_TIMESTAMP + "\r\n"] + texts), mask_timestamp(run.report))
         self.assertEqual(("Outputted " + self.install.shown_report_path() + "\r\n").encode(), run.stdout)
+
+
+if __name__ == "__main__":
+    # The wine_prefix test: creates the prefix once, before the tests that
+    # share it start side by side.
+    WineInstallation.prepare_prefix()
