@@ -25,10 +25,6 @@ void Append(Bytes* out, std::string_view text) {
   out->insert(out->end(), text.begin(), text.end());
 }
 
-void AppendLe(Bytes* out, uint64_t value, int size) {
-  for (int i = 0; i < size; ++i) out->push_back(static_cast<uint8_t>(value >> (8 * i)));
-}
-
 // The name the block map gives a ZIP entry: the entry names are
 // percent-encoded with '/' between folders, the map's are not and use '\'.
 std::string BlockMapName(std::string_view zipName) {

@@ -18,13 +18,6 @@ constexpr uint64_t kDirectoryRecordSize = 46;
 constexpr uint64_t kLocalHeaderSize = 30;
 constexpr uint16_t kZip64ExtraId = 0x0001;
 
-std::optional<uint64_t> ReadLe64(ByteView bytes, uint64_t offset) {
-  auto low = ReadLe32(bytes, offset);
-  auto high = ReadLe32(bytes, offset + 4);
-  if (!low || !high) return std::nullopt;
-  return uint64_t{*low} | (uint64_t{*high} << 32);
-}
-
 // Finds the end of central directory record: the last one whose comment
 // reaches exactly to the end of the file.
 SubjectStatus FindEnd(const ByteSource& file, uint64_t* endOffset, Bytes* tail) {

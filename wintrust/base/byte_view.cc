@@ -21,4 +21,9 @@ void PutLe64(Bytes* bytes, uint64_t offset, uint64_t value) {
   PutLe(bytes, offset, value, 8);
 }
 
+void AppendLe(Bytes* bytes, uint64_t value, size_t byteCount) {
+  bytes->resize(bytes->size() + byteCount);
+  PutLe(bytes, bytes->size() - byteCount, value, byteCount);
+}
+
 }  // namespace wintrust

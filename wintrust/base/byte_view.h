@@ -39,11 +39,20 @@ inline std::optional<uint32_t> ReadLe32(ByteView bytes, uint64_t offset) {
          (static_cast<uint32_t>(p[3]) << 24);
 }
 
+inline std::optional<uint64_t> ReadLe64(ByteView bytes, uint64_t offset) {
+  auto low = ReadLe32(bytes, offset);
+  auto high = ReadLe32(bytes, offset + 4);
+  if (!low || !high) return std::nullopt;
+  return uint64_t{*low} | (uint64_t{*high} << 32);
+}
+
 // Write `value` at `offset`, least significant byte first. For writers of
 // files the library or its tests make; the range must lie inside `bytes`.
 void PutLe16(Bytes* bytes, uint64_t offset, uint16_t value);
 void PutLe32(Bytes* bytes, uint64_t offset, uint32_t value);
 void PutLe64(Bytes* bytes, uint64_t offset, uint64_t value);
+// Appends the low `byteCount` bytes of `value`, least significant first.
+void AppendLe(Bytes* bytes, uint64_t value, size_t byteCount);
 
 inline bool SameBytes(ByteView a, ByteView b) {
   return a.size() == b.size() && (a.empty() || std::memcmp(a.data(), b.data(), a.size()) == 0);

@@ -229,8 +229,7 @@ class CompoundFile::Loader {
     entry->stateBits = CopyField<4>(bytes, kStateBitsField);
     entry->creationTime = CopyField<8>(bytes, kCreationTimeField);
     entry->modifiedTime = CopyField<8>(bytes, kModifiedTimeField);
-    entry->size = version3_ ? *ReadLe32(bytes, kSizeField)
-                            : *ReadLe32(bytes, kSizeField) | uint64_t{*ReadLe32(bytes, kSizeField + 4)} << 32;
+    entry->size = version3_ ? *ReadLe32(bytes, kSizeField) : *ReadLe64(bytes, kSizeField);
     links->left = *ReadLe32(bytes, kLeftSiblingField);
     links->right = *ReadLe32(bytes, kRightSiblingField);
     links->child = *ReadLe32(bytes, kChildField);

@@ -17,16 +17,6 @@ using root_index::kFormat;
 using root_index::kHeaderSize;
 using root_index::kMagic;
 
-void AppendLe32(Bytes* out, uint32_t value) {
-  out->resize(out->size() + 4);
-  PutLe32(out, out->size() - 4, value);
-}
-
-void AppendLe64(Bytes* out, int64_t value) {
-  out->resize(out->size() + 8);
-  PutLe64(out, out->size() - 8, static_cast<uint64_t>(value));
-}
-
 void PutUsages(Bytes* out, const UsageList& usages) {
   out->push_back(usages.present ? 1 : 0);
   out->push_back(usages.usages);
@@ -93,17 +83,17 @@ std::optional<Bytes> BuildRootIndex(const std::vector<ListedRoot>& listed, const
   });
 
   Bytes out(kMagic, kMagic + sizeof kMagic);
-  AppendLe32(&out, kFormat);
-  AppendLe32(&out, static_cast<uint32_t>(pending.size()));
+  AppendLe(&out, kFormat, 4);
+  AppendLe(&out, static_cast<uint32_t>(pending.size()), 4);
   out.resize(kHeaderSize);  // the checksum, written once the table is
   uint64_t derOffset = kHeaderSize + kEntrySize * pending.size();
   for (const Pending& root : pending) {
-    AppendLe32(&out, root.nameHash);
-    AppendLe32(&out, static_cast<uint32_t>(derOffset));
-    AppendLe32(&out, static_cast<uint32_t>(root.der.size()));
+    AppendLe(&out, root.nameHash, 4);
+    AppendLe(&out, static_cast<uint32_t>(derOffset), 4);
+    AppendLe(&out, static_cast<uint32_t>(root.der.size()), 4);
     out.insert(out.end(), root.thumbprint.begin(), root.thumbprint.end());
-    AppendLe64(&out, root.limits->disabledFrom);
-    AppendLe64(&out, root.limits->notBefore);
+    AppendLe(&out, static_cast<uint64_t>(root.limits->disabledFrom), 8);
+    AppendLe(&out, static_cast<uint64_t>(root.limits->notBefore), 8);
     PutUsages(&out, root.limits->enabled);
     PutUsages(&out, root.limits->disallowed);
     PutUsages(&out, root.limits->notBeforeUsages);

@@ -18,13 +18,6 @@ using root_index::kMagic;
 // can make the reader allocate.
 constexpr uint32_t kMaxEntries = 100000;
 
-std::optional<int64_t> ReadLe64(ByteView bytes, uint64_t offset) {
-  auto low = ReadLe32(bytes, offset);
-  auto high = ReadLe32(bytes, offset + 4);
-  if (!low || !high) return std::nullopt;
-  return static_cast<int64_t>((uint64_t{*high} << 32) | *low);
-}
-
 UsageList ReadUsages(ByteView bytes, uint64_t offset) {
   return UsageList{.present = bytes[offset] != 0, .usages = bytes[offset + 1]};
 }
@@ -72,8 +65,8 @@ std::optional<RootIndex> RootIndex::ReadTable(RootIndex index) {
     entry.derLength = *ReadLe32(view, at + 8);
     if (entry.derLength == 0 || !RangeInside(source.size(), entry.derOffset, entry.derLength)) return std::nullopt;
     std::copy_n(view.begin() + static_cast<ptrdiff_t>(at + 12), 20, entry.thumbprint.begin());
-    entry.limits.disabledFrom = *ReadLe64(view, at + 32);
-    entry.limits.notBefore = *ReadLe64(view, at + 40);
+    entry.limits.disabledFrom = static_cast<int64_t>(*ReadLe64(view, at + 32));
+    entry.limits.notBefore = static_cast<int64_t>(*ReadLe64(view, at + 40));
     entry.limits.enabled = ReadUsages(view, at + 48);
     entry.limits.disallowed = ReadUsages(view, at + 50);
     entry.limits.notBeforeUsages = ReadUsages(view, at + 52);
