@@ -65,7 +65,9 @@ TimestampSearch CheckRfc3161(ByteView token, const SignerInfo& signer, ChainSear
 }
 
 // PKCS#9 counterSignature: a SignerInfo over the countersigned signature
-// value, stating the time in its signingTime attribute.
+// value, stating the time in its signingTime attribute. Its RSA signature
+// may hold the bare digest of its attributes, as many authorities' of the
+// years around 2010 do; nothing else about it is read more leniently.
 TimestampSearch CheckLegacy(ByteView element, const SignerInfo& signer, ChainSearch* search) {
   SignerInfo counterSigner;
   if (ParseSignerInfo(element, &counterSigner) != DerError::kNone || counterSigner.authAttributes.empty()) {
@@ -78,7 +80,8 @@ TimestampSearch CheckLegacy(ByteView element, const SignerInfo& signer, ChainSea
   auto when = ReadAsn1Time(times[0]);
   X509* authority = FindSignerCertificate(counterSigner, search->bag());
   if (!when || authority == nullptr) return {};
-  return Judge(VerifySigner(counterSigner, authority, signer.signature), authority, search, nullptr, *when);
+  return Judge(VerifySigner(counterSigner, authority, signer.signature, RsaPayload::kDigestInfoOrBareDigest), authority,
+               search, nullptr, *when);
 }
 
 }  // namespace

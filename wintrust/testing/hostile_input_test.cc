@@ -38,7 +38,7 @@
 #include "wintrust/testing/certificate_maker.h"
 #include "wintrust/testing/compound_file_builder.h"
 #include "wintrust/testing/test_support.h"
-#include "wintrust/verifier.h"
+#include "wintrust/verifier/verifier.h"
 
 namespace wintrust {
 namespace {
