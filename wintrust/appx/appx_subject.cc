@@ -54,7 +54,7 @@ SubjectStatus HashEntry(const ByteSource& file, const ZipArchive& archive, const
   SubjectStatus status = LocateZipData(file, archive, entry, &headerSize, &dataOffset);
   if (status != SubjectStatus::kOk) return status;
   EvpMdCtxPtr context = StartDigest(md);
-  if (!context) return SubjectStatus::kOpenSsl;
+  if (!context) return SubjectStatus::kLibraryFailed;
   status = ReadZipContent(file, entry, dataOffset, [&](ByteView piece) {
     SubjectStatus hashed = HashBytes(context.get(), piece);
     return hashed == SubjectStatus::kOk ? also(piece) : hashed;
@@ -68,7 +68,7 @@ SubjectStatus HashEntry(const ByteSource& file, const ZipArchive& archive, const
 SubjectStatus HashDirectory(const ZipArchive& archive, const ZipEntry& signature, uint64_t signatureOffset,
                             const EVP_MD* md, Bytes* digest) {
   EvpMdCtxPtr context = StartDigest(md);
-  if (!context) return SubjectStatus::kOpenSsl;
+  if (!context) return SubjectStatus::kLibraryFailed;
   uint64_t entries = 0;
   uint64_t directorySize = 0;
   for (const ZipEntry& entry : archive.entries) {
@@ -127,7 +127,7 @@ class AppxSubject final : public Subject {
         return SubjectStatus::kOk;
       });
     }
-    if (status == SubjectStatus::kReadFault || status == SubjectStatus::kOpenSsl) return status;
+    if (status == SubjectStatus::kReadFault || status == SubjectStatus::kLibraryFailed) return status;
     if (status != SubjectStatus::kOk || blob->size() < sizeof kSignatureHeader ||
         std::memcmp(blob->data(), kSignatureHeader, sizeof kSignatureHeader) != 0) {
       blob->clear();
@@ -160,7 +160,7 @@ class AppxSubject final : public Subject {
     EvpMdCtxPtr records = StartDigest(md);
     EvpMdCtxPtr contentTypesContext = StartDigest(md);
     EvpMdCtxPtr codeIntegrityContext = StartDigest(md);
-    if (!records || !contentTypesContext || !codeIntegrityContext) return SubjectStatus::kOpenSsl;
+    if (!records || !contentTypesContext || !codeIntegrityContext) return SubjectStatus::kLibraryFailed;
     std::vector<PassEntry> pass;
     status = PlanPass(map, *signature, {blockMapEntry, contentTypes, codeIntegrity}, &pass);
     if (status != SubjectStatus::kOk) return status;

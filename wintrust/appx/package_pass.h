@@ -24,7 +24,7 @@ struct PassEntry {
 // each entry that has a hash or a block check. kNotThisFormat when those
 // entries' data overlap or pass `end` (one byte would count for two files);
 // otherwise the statuses of ZipContentDecoder and BlockCheck, kReadFault and
-// kOpenSsl.
+// kLibraryFailed.
 SubjectStatus HashRecordsOnce(const ByteSource& file, uint64_t end, const EVP_MD* md, std::vector<PassEntry> entries,
                               EVP_MD_CTX* records);
 

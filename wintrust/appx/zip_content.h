@@ -48,7 +48,7 @@ class ZipContentDecoder {
 // kNotThisFormat for a method other than stored or deflated; kBadDigest when
 // the deflated data does not decode, ends early, or the bytes it yields
 // differ in number from the entry's uncompressed size; kReadFault when a
-// read fails; kOpenSsl when zlib cannot start.
+// read fails; kLibraryFailed when zlib cannot start.
 SubjectStatus ReadZipContent(const ByteSource& file, const ZipEntry& entry, uint64_t dataOffset,
                              const ZipContentSink& sink);
 

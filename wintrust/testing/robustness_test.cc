@@ -36,7 +36,7 @@ HRESULT Verify(ByteView bytes) {
   TrustState state(&request, action);
   // A copy of exactly the bytes under test, so a read past them is caught.
   Bytes copy(bytes.begin(), bytes.end());
-  return VerifyImage(copy, "", &state);
+  return VerifyInMemory(copy, "", &state);
 }
 
 class RobustnessTest : public ::testing::Test {
