@@ -86,7 +86,7 @@ HRESULT VerifyInMemory(wintrust::ByteView bytes) {
   GUID action = WINTRUST_ACTION_GENERIC_VERIFY_V2;
   WINTRUST_DATA request{};
   wintrust::TrustState state(&request, action);
-  return wintrust::VerifyImage(bytes, "", &state);
+  return wintrust::VerifyInMemory(bytes, "", &state);
 }
 
 HRESULT VerifyCut(wintrust::ByteView bytes, uint64_t kept) {

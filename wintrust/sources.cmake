@@ -3,7 +3,7 @@
 # which builds a library per room linked in this order, and by the fuzzing
 # build (fuzz/CMakeLists.txt), which compiles the same sources again with its
 # own instrumentation. Paths are relative to this folder.
-set(WINTRUST_ROOMS base subject pe cab msi script appx roots chain signature catalog verifier)
+set(WINTRUST_ROOMS base subject pe cab msi script appx catalog roots chain signature verifier)
 
 set(WINTRUST_base_SOURCES base/byte_view.cc base/certificate_names.cc base/der_reader.cc base/file_source.cc)
 set(WINTRUST_base_USES)
@@ -29,6 +29,11 @@ set(WINTRUST_appx_SOURCES appx/appx_subject.cc appx/block_check.cc appx/block_ma
 set(WINTRUST_appx_USES subject)
 set(WINTRUST_appx_LIBS ZLIB::ZLIB EXPAT::EXPAT)
 
+# Catalogs: the file is the signature, whose signed content the verifier
+# hashes, so the room knows only the headers that tell a catalog.
+set(WINTRUST_catalog_SOURCES catalog/catalog_subject.cc)
+set(WINTRUST_catalog_USES subject)
+
 set(WINTRUST_roots_SOURCES roots/root_index.cc roots/root_limits.cc roots/trust_anchors.cc)
 set(WINTRUST_roots_USES base)
 
@@ -43,15 +48,10 @@ set(WINTRUST_signature_SOURCES
   signature/timestamp.cc)
 set(WINTRUST_signature_USES chain)
 
-# Catalogs sign their own content, so their subject reads it with the
-# SignedData reader.
-set(WINTRUST_catalog_SOURCES catalog/catalog_subject.cc)
-set(WINTRUST_catalog_USES subject signature)
-
 # The order of the checks, the records handed back, and the table of
 # subjects.
 set(WINTRUST_verifier_SOURCES verifier/subject_registry.cc verifier/trust_state.cc verifier/verifier.cc)
-set(WINTRUST_verifier_USES pe cab msi script appx catalog)
+set(WINTRUST_verifier_USES pe cab msi script appx catalog signature)
 
 # The published interface, above the verifier: wintrust.h, the export map and
 # the four entry points, which are compiled only into the shared library.

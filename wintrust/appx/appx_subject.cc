@@ -92,7 +92,7 @@ bool BlockMapName(std::string_view zipName, std::string* name) {
 SubjectStatus HashEntry(const ByteSource& file, const ZipEntry& entry, const EVP_MD* md, Bytes* digest,
                         const ZipContentSink& also) {
   EvpMdCtxPtr context = StartDigest(md);
-  if (!context) return SubjectStatus::kOpenSsl;
+  if (!context) return SubjectStatus::kLibraryFailed;
   SubjectStatus status = ReadZipContent(file, entry, entry.dataOffset(), [&](ByteView piece) {
     SubjectStatus hashed = HashBytes(context.get(), piece);
     return hashed == SubjectStatus::kOk ? also(piece) : hashed;
@@ -106,7 +106,7 @@ SubjectStatus HashEntry(const ByteSource& file, const ZipEntry& entry, const EVP
 SubjectStatus HashDirectory(const ZipArchive& archive, const ZipEntry& signature, uint64_t signatureOffset,
                             const EVP_MD* md, Bytes* digest) {
   EvpMdCtxPtr context = StartDigest(md);
-  if (!context) return SubjectStatus::kOpenSsl;
+  if (!context) return SubjectStatus::kLibraryFailed;
   uint64_t entries = 0;
   uint64_t directorySize = 0;
   for (const ZipEntry& entry : archive.entries) {
@@ -161,7 +161,7 @@ class AppxSubject final : public Subject {
       blob->insert(blob->end(), piece.begin(), piece.end());
       return SubjectStatus::kOk;
     });
-    if (status == SubjectStatus::kReadFault || status == SubjectStatus::kOpenSsl) return status;
+    if (status == SubjectStatus::kReadFault || status == SubjectStatus::kLibraryFailed) return status;
     if (status != SubjectStatus::kOk || blob->size() < sizeof kSignatureHeader ||
         std::memcmp(blob->data(), kSignatureHeader, sizeof kSignatureHeader) != 0) {
       blob->clear();
@@ -208,7 +208,7 @@ class AppxSubject final : public Subject {
     EvpMdCtxPtr records = StartDigest(md);
     EvpMdCtxPtr contentTypesContext = StartDigest(md);
     EvpMdCtxPtr codeIntegrityContext = StartDigest(md);
-    if (!records || !contentTypesContext || !codeIntegrityContext) return SubjectStatus::kOpenSsl;
+    if (!records || !contentTypesContext || !codeIntegrityContext) return SubjectStatus::kLibraryFailed;
     std::vector<PackagePassFile> pass;
     status = PlanPass(map, {blockMapEntry, contentTypes, codeIntegrity}, &pass);
     if (status != SubjectStatus::kOk) return status;

@@ -18,7 +18,7 @@ SubjectStatus BlockCheck::Compare(const uint8_t* hash, unsigned int length) {
 SubjectStatus BlockCheck::FinishBlock() {
   uint8_t hash[EVP_MAX_MD_SIZE];
   unsigned int length = 0;
-  if (EVP_DigestFinal_ex(context_.get(), hash, &length) != 1) return SubjectStatus::kOpenSsl;
+  if (EVP_DigestFinal_ex(context_.get(), hash, &length) != 1) return SubjectStatus::kLibraryFailed;
   return Compare(hash, length);
 }
 
@@ -30,7 +30,7 @@ SubjectStatus BlockCheck::Add(ByteView piece) {
       uint8_t hash[EVP_MAX_MD_SIZE];
       unsigned int length = 0;
       if (EVP_Digest(piece.data(), kBlockMapBlockSize, hash, &length, md_, nullptr) != 1) {
-        return SubjectStatus::kOpenSsl;
+        return SubjectStatus::kLibraryFailed;
       }
       SubjectStatus status = Compare(hash, length);
       if (status != SubjectStatus::kOk) return status;
@@ -43,7 +43,7 @@ SubjectStatus BlockCheck::Add(ByteView piece) {
       } else if (EVP_DigestInit_ex(context_.get(), md_, nullptr) != 1) {
         context_.reset();
       }
-      if (!context_) return SubjectStatus::kOpenSsl;
+      if (!context_) return SubjectStatus::kLibraryFailed;
     }
     const size_t length = static_cast<size_t>(std::min<uint64_t>(piece.size(), kBlockMapBlockSize - inBlock_));
     SubjectStatus status = HashBytes(context_.get(), piece.first(length));

@@ -15,7 +15,7 @@ class BlockCheck {
   BlockCheck(const BlockMapFile& mapped, const EVP_MD* md) : mapped_(mapped), md_(md) {}
 
   // kBadDigest as soon as a block differs or there are more blocks than the
-  // map gives; kOpenSsl when hashing fails.
+  // map gives; kLibraryFailed when hashing fails.
   SubjectStatus Add(ByteView piece);
   // After the last piece: the last block, and no block of the map missing.
   SubjectStatus Finish();

@@ -27,7 +27,7 @@ struct PackagePassFile {
 // deflated file with blocks, each block's compressed size must be where its
 // deflate block ends and its uncompressed bytes end. kBadDigest for content
 // that contradicts the directory or the block map (ZipContentDecoder's and
-// BlockCheck's statuses); kReadFault; kOpenSsl.
+// BlockCheck's statuses); kReadFault; kLibraryFailed.
 SubjectStatus RunPackagePass(const ByteSource& file, uint64_t end, const EVP_MD* md,
                              const std::vector<PackagePassFile>& files, EVP_MD_CTX* records);
 

@@ -29,7 +29,7 @@ SubjectStatus ZipContentDecoder::Start() {
   }
   auto stream = std::make_unique<z_stream>();
   // A negative window size: raw deflate data, as ZIP stores it.
-  if (inflateInit2(stream.get(), -MAX_WBITS) != Z_OK) return SubjectStatus::kOpenSsl;
+  if (inflateInit2(stream.get(), -MAX_WBITS) != Z_OK) return SubjectStatus::kLibraryFailed;
   stream_ = std::move(stream);
   output_.resize(kInflateOutputSize);
   return SubjectStatus::kOk;

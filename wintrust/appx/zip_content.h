@@ -58,7 +58,7 @@ class ZipContentDecoder {
 // the deflated data does not decode, ends early or is followed by more, or
 // the bytes it yields differ in number or CRC-32 from what the directory
 // says; kReadFault when a
-// read fails; kOpenSsl when zlib cannot start.
+// read fails; kLibraryFailed when zlib cannot start.
 SubjectStatus ReadZipContent(const ByteSource& file, const ZipEntry& entry, uint64_t dataOffset,
                              const ZipContentSink& sink);
 

@@ -4,8 +4,10 @@ namespace wintrust {
 namespace oid {
 namespace {
 constexpr uint8_t kSignedDataBytes[] = {0x2A, 0x86, 0x48, 0x86, 0xF7, 0x0D, 0x01, 0x07, 0x02};
+constexpr uint8_t kTrustListBytes[] = {0x2B, 0x06, 0x01, 0x04, 0x01, 0x82, 0x37, 0x0A, 0x01};
 }  // namespace
 const ByteView kSignedData(kSignedDataBytes);
+const ByteView kTrustList(kTrustListBytes);
 }  // namespace oid
 
 namespace {

@@ -56,6 +56,9 @@ namespace oid {
 // 1.2.840.113549.1.7.2, the content type of every signature read here, and
 // how a file that is a bare signature is told.
 extern const ByteView kSignedData;
+// 1.3.6.1.4.1.311.10.1, the certificate trust list: a catalog's content, and
+// that of the root program's list.
+extern const ByteView kTrustList;
 }  // namespace oid
 
 // The identifier and length octets of an element, read by the same rules as

@@ -97,7 +97,7 @@ SubjectStatus ReadCabinetSignature(const ByteSource& file, const CabinetLayout& 
 SubjectStatus ComputeCabinetDigest(const ByteSource& file, const CabinetLayout& layout, const EVP_MD* md,
                                    Bytes* digest) {
   EvpMdCtxPtr context = StartDigest(md);
-  if (!context) return SubjectStatus::kOpenSsl;
+  if (!context) return SubjectStatus::kLibraryFailed;
   std::vector<uint8_t> buffer(kSubjectBufferSize);
   const std::pair<uint64_t, uint64_t> ranges[] = {
       {0, kReserved1Start},

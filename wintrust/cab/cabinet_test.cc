@@ -1,6 +1,7 @@
 #include "wintrust/cab/cabinet.h"
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <functional>
@@ -235,6 +236,22 @@ TEST(Cabinet, NoByteTheDigestSkipsCanChangeButTheSetIndexAndTheLocator) {
     EXPECT_TRUE(outcome.layout == SubjectStatus::kNotThisFormat || outcome.signature == SubjectStatus::kNoSignature)
         << "byte " << offset;
   }
+}
+
+using test_support::HostileInputTest;
+
+TEST_F(HostileInputTest, CabinetSignatureLargerThanTheLibraryReads) {
+  // A sparse cabinet whose locator claims more than kMaxSignatureSize at its
+  // end: refused before anything is read or allocated for it.
+  Bytes head = test_support::ReadWholeFile(test_support::FixtureDir() + "/files/cab-rsa-sha256.cab");
+  const uint32_t offset = *ReadLe32(head, 44);
+  const uint64_t size = kMaxSignatureSize + 16;
+  PutLe32(&head, 48, static_cast<uint32_t>(size));
+  head.resize(offset);
+  std::string path = dir_ + "/oversized.cab";
+  test_support::WriteWholeFile(path, head);
+  ASSERT_EQ(truncate(path.c_str(), static_cast<off_t>(offset + size)), 0);
+  EXPECT_EQ(VerifyPath(path), CRYPT_E_ASN1_LARGE);
 }
 
 }  // namespace

@@ -4,8 +4,6 @@
 #include <array>
 
 #include "wintrust/base/der_reader.h"
-#include "wintrust/signature/signed_data.h"
-#include "wintrust/subject/subject_digest.h"
 
 namespace wintrust {
 namespace {
@@ -53,6 +51,8 @@ bool OpensTrustList(ByteView head, uint64_t fileSize) {
          SameBytes(type.content, oid::kTrustList);
 }
 
+// The file is the signature, and the verifier hashes the SignedData's
+// signed content it decoded from it: the file is read once and decoded once.
 class CatalogSubject final : public Subject {
  public:
   explicit CatalogSubject(const ByteSource& file) : file_(file) {}
@@ -63,22 +63,6 @@ class CatalogSubject final : public Subject {
     return file_.Read(0, std::span<uint8_t>(*blob)) ? SubjectStatus::kOk : SubjectStatus::kReadFault;
   }
 
-  // The list's bytes as the signer's messageDigest covers them, read again
-  // from the file: a file that no longer parses as it did has changed
-  // underneath.
-  SubjectStatus ComputeDigest(const EVP_MD* md, Bytes* digest) const override {
-    Bytes blob;
-    SubjectStatus status = ReadSignature(&blob);
-    if (status != SubjectStatus::kOk) return status;
-    SignedData signedData;
-    if (ParseSignedData(blob, &signedData) != DerError::kNone) return SubjectStatus::kReadFault;
-    EvpMdCtxPtr context = StartDigest(md);
-    if (!context) return SubjectStatus::kOpenSsl;
-    status = HashBytes(context.get(), signedData.signedContent);
-    if (status != SubjectStatus::kOk) return status;
-    return FinishDigest(context.get(), digest);
-  }
-
   DigestHolder DigestNamedBy() const override { return DigestHolder::kSignerAttribute; }
 
  private:
@@ -86,6 +70,16 @@ class CatalogSubject final : public Subject {
 };
 
 }  // namespace
+
+bool OpensSignedData(ByteView head) {
+  DerHeader sequence;
+  if (ReadDerHeader(head, &sequence) != DerError::kNone || sequence.tag != der::kSequence) return false;
+  if (head.size() < sequence.size + 2) return false;
+  const ByteView element = head.subspan(sequence.size);
+  if (element[0] != der::kOid || element[1] != oid::kSignedData.size()) return false;
+  const ByteView held = element.subspan(2, std::min(element.size() - 2, oid::kSignedData.size()));
+  return SameBytes(held, oid::kSignedData.first(held.size()));
+}
 
 SubjectStatus OpenCatalogSubject(const ByteSource& file, std::unique_ptr<Subject>* subject) {
   std::array<uint8_t, kHeadSize> head{};

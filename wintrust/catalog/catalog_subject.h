@@ -5,8 +5,8 @@
 // version 1, as catalog tools write it) or inside an OCTET STRING eContent
 // (CMS). There is no SpcIndirectDataContent: the signer's messageDigest
 // attribute names the digest of the list (DigestHolder::kSignerAttribute),
-// over the same bytes Authenticode digests of its content (the element's
-// content octets, or the OCTET STRING's value).
+// which the verifier computes over the SignedData's signed content (the
+// element's content octets, or the OCTET STRING's value).
 //
 // The verdict is that of the catalog's own signature and chain; the members
 // are not read, since they matter only when a catalog vouches for another
@@ -15,10 +15,18 @@
 
 #include <memory>
 
+#include "wintrust/base/byte_view.h"
 #include "wintrust/base/file_source.h"
 #include "wintrust/subject/subject.h"
 
 namespace wintrust {
+
+// Whether `head`, a file's first bytes (kSubjectMagicSize or fewer), opens
+// a DER ContentInfo of SignedData: a SEQUENCE (definite length of up to four
+// octets, or indefinite) whose first element is the signedData OID, as far
+// as the head holds it and at least the OID's tag and length. So few bytes
+// cannot hold the encapsulated content's type; the opener checks that.
+bool OpensSignedData(ByteView head);
 
 // kNotThisFormat unless the file opens with a ContentInfo of SignedData
 // whose encapsulated content type is the trust list's and whose stated

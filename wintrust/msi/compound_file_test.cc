@@ -13,6 +13,8 @@ namespace {
 using test_support::BuildCompoundFile;
 using test_support::BuilderEntry;
 using test_support::CompoundLayout;
+using test_support::FieldCase;
+using test_support::PutField;
 
 Bytes Pattern(size_t size, uint8_t seed) {
   Bytes out(size);
@@ -157,79 +159,55 @@ TEST(CompoundFile, RefusesFilesWithoutTheMagic) {
   EXPECT_FALSE(file);
 }
 
-TEST(CompoundFile, RefusesADamagedHeader) {
-  const Bytes good = BuildCompoundFile(9, SampleEntries());
-  struct Case {
-    const char* what;
-    uint64_t offset;
-    uint16_t value;
-  };
-  const Case cases[] = {
-      {"big-endian byte order", 0x1C, 0xFEFF},
-      {"version 3 with 4096-byte sectors", 0x1E, 12},
-      {"sectors of 1 KiB", 0x1E, 10},
-      {"mini sectors of 128 bytes", 0x20, 7},
-      {"a mini-stream cutoff of 8192", 0x38, 8192},
-      {"version 5", 0x1A, 5},
-  };
-  for (const Case& c : cases) {
-    Bytes bytes = good;
-    PutLe16(&bytes, c.offset, c.value);
-    std::unique_ptr<CompoundFile> file;
-    EXPECT_EQ(OpenBytes(bytes, &file), CompoundFileStatus::kDamaged) << c.what;
-  }
-  std::unique_ptr<CompoundFile> file;
-  EXPECT_EQ(OpenBytes(Bytes(good.begin(), good.begin() + 300), &file), CompoundFileStatus::kDamaged);
-  EXPECT_EQ(OpenBytes(Bytes(good.begin(), good.begin() + 512), &file), CompoundFileStatus::kDamaged);
-}
-
-TEST(CompoundFile, RefusesDamagedTablesAndDirectories) {
+TEST(CompoundFile, RefusesADamagedHeaderTableOrDirectory) {
   CompoundLayout layout;
   const Bytes good = BuildCompoundFile(9, SampleEntries(), &layout);
   const uint64_t storageEntry = layout.EntryOffset(4);
-  struct Case {
-    const char* what;
-    uint64_t offset;
-    uint32_t value;
-  };
-  const Case cases[] = {
-      {"the first FAT sector past the end", 0x4C, 0x00FFFFFF},
-      {"no FAT sectors", 0x2C, 0},
-      {"the directory starting past the end", 0x30, 0x00FFFFFF},
-      {"the directory chain looping on itself", layout.FatEntryOffset(layout.directoryStart), layout.directoryStart},
-      {"the mini FAT starting past the end", 0x3C, 0x00FFFFFF},
-      {"the mini stream's chain into the directory", layout.EntryOffset(0) + 0x74, layout.directoryStart},
-      {"the mini stream larger than the file", layout.EntryOffset(0) + 0x78, 0x7FFFFFFF},
-      {"a storage whose child is the root", storageEntry + 0x4C, 0},
-      {"a sibling link to itself", layout.EntryOffset(layout.directoryIndex[1]) + 0x44, layout.directoryIndex[1]},
-      {"a child link past the directory", layout.EntryOffset(0) + 0x4C, 1000},
-      {"a reachable unused entry", storageEntry + 0x42, 0},
-      {"a second root", storageEntry + 0x42, 5},
-      {"a name of 65 bytes", storageEntry + 0x40, 66},
-      {"an odd name size", storageEntry + 0x40, 5},
-      {"a name without its NUL", storageEntry + 0x40, 4},
+  constexpr CompoundFileStatus kDamaged = CompoundFileStatus::kDamaged;
+  const FieldCase<CompoundFileStatus> cases[] = {
+      {"big-endian byte order", 0x1C, 0xFEFF, 2, kDamaged},
+      {"version 3 with 4096-byte sectors", 0x1E, 12, 2, kDamaged},
+      {"sectors of 1 KiB", 0x1E, 10, 2, kDamaged},
+      {"mini sectors of 128 bytes", 0x20, 7, 2, kDamaged},
+      {"a mini-stream cutoff of 8192", 0x38, 8192, 2, kDamaged},
+      {"version 5", 0x1A, 5, 2, kDamaged},
+      {"the first FAT sector past the end", 0x4C, 0x00FFFFFF, 4, kDamaged},
+      {"no FAT sectors", 0x2C, 0, 4, kDamaged},
+      {"the directory starting past the end", 0x30, 0x00FFFFFF, 4, kDamaged},
+      {"the directory chain looping on itself", layout.FatEntryOffset(layout.directoryStart), layout.directoryStart, 4,
+       kDamaged},
+      {"the mini FAT starting past the end", 0x3C, 0x00FFFFFF, 4, kDamaged},
+      {"the mini stream's chain into the directory", layout.EntryOffset(0) + 0x74, layout.directoryStart, 4, kDamaged},
+      {"the mini stream larger than the file", layout.EntryOffset(0) + 0x78, 0x7FFFFFFF, 4, kDamaged},
+      {"a storage whose child is the root", storageEntry + 0x4C, 0, 4, kDamaged},
+      {"a sibling link to itself", layout.EntryOffset(layout.directoryIndex[1]) + 0x44, layout.directoryIndex[1], 4,
+       kDamaged},
+      {"a child link past the directory", layout.EntryOffset(0) + 0x4C, 1000, 4, kDamaged},
+      {"a reachable unused entry", storageEntry + 0x42, 0, 1, kDamaged},
+      {"a second root", storageEntry + 0x42, 5, 1, kDamaged},
+      {"a name of 65 bytes", storageEntry + 0x40, 66, 2, kDamaged},
+      {"an odd name size", storageEntry + 0x40, 5, 2, kDamaged},
+      {"a name without its NUL", storageEntry + 0x40, 4, 2, kDamaged},
       // Header counts that contradict the file.
-      {"a FAT sector count of 0xFFFFFFFF", 0x2C, 0xFFFFFFFF},
-      {"one FAT sector more than the header lists", 0x2C, static_cast<uint32_t>(layout.fatSectors.size() + 1)},
-      {"a mini FAT sector count of 0x7FFFFFFF", 0x40, 0x7FFFFFFF},
-      {"one mini FAT sector more than its chain", 0x40, 2},
-      {"no mini FAT sectors under a mini stream", 0x40, 0},
-      {"a DIFAT start inside the file without DIFAT sectors", 0x44, 1},
-      {"a DIFAT start past the end without DIFAT sectors", 0x44, 0x00FFFFFF},
-      {"a DIFAT sector the FAT does not need", 0x48, 1},
+      {"a FAT sector count of 0xFFFFFFFF", 0x2C, 0xFFFFFFFF, 4, kDamaged},
+      {"one FAT sector more than the header lists", 0x2C, static_cast<uint32_t>(layout.fatSectors.size() + 1), 4,
+       kDamaged},
+      {"a mini FAT sector count of 0x7FFFFFFF", 0x40, 0x7FFFFFFF, 4, kDamaged},
+      {"one mini FAT sector more than its chain", 0x40, 2, 4, kDamaged},
+      {"no mini FAT sectors under a mini stream", 0x40, 0, 4, kDamaged},
+      {"a DIFAT start inside the file without DIFAT sectors", 0x44, 1, 4, kDamaged},
+      {"a DIFAT start past the end without DIFAT sectors", 0x44, 0x00FFFFFF, 4, kDamaged},
+      {"a DIFAT sector the FAT does not need", 0x48, 1, 4, kDamaged},
   };
-  for (const Case& c : cases) {
+  for (const FieldCase<CompoundFileStatus>& c : cases) {
     Bytes bytes = good;
-    if (c.offset == storageEntry + 0x42) {
-      bytes[c.offset] = static_cast<uint8_t>(c.value);
-    } else if (c.offset == storageEntry + 0x40) {
-      PutLe16(&bytes, c.offset, static_cast<uint16_t>(c.value));
-    } else {
-      PutLe32(&bytes, c.offset, c.value);
-    }
+    PutField(&bytes, c.offset, c.value, c.width);
     std::unique_ptr<CompoundFile> file;
-    EXPECT_EQ(OpenBytes(bytes, &file), CompoundFileStatus::kDamaged) << c.what;
+    EXPECT_EQ(OpenBytes(bytes, &file), c.status) << c.what;
   }
+  std::unique_ptr<CompoundFile> file;
+  EXPECT_EQ(OpenBytes(Bytes(good.begin(), good.begin() + 300), &file), kDamaged);
+  EXPECT_EQ(OpenBytes(Bytes(good.begin(), good.begin() + 512), &file), kDamaged);
 }
 
 // Damage inside one stream's chain spares the rest of the file: only that

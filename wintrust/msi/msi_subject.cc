@@ -173,7 +173,7 @@ bool MsiNameOrder(const CompoundEntry& a, const CompoundEntry& b) {
 SubjectStatus ComputeMsiMetadataDigest(const CompoundFile& file, const EVP_MD* md, Bytes* digest) {
   digest->clear();
   EvpMdCtxPtr context = StartDigest(md);
-  if (!context) return SubjectStatus::kOpenSsl;
+  if (!context) return SubjectStatus::kLibraryFailed;
   auto hashEntry = [&context](const CompoundEntry& entry) { return HashMetadata(context.get(), entry); };
   SubjectStatus status = WalkInHashOrder(
       file, hashEntry, [&hashEntry](uint32_t, const CompoundEntry& entry) { return hashEntry(entry); },
@@ -185,7 +185,7 @@ SubjectStatus ComputeMsiMetadataDigest(const CompoundFile& file, const EVP_MD* m
 SubjectStatus ComputeMsiContentDigest(const CompoundFile& file, const EVP_MD* md, ByteView prefix, Bytes* digest) {
   digest->clear();
   EvpMdCtxPtr context = StartDigest(md);
-  if (!context) return SubjectStatus::kOpenSsl;
+  if (!context) return SubjectStatus::kLibraryFailed;
   SubjectStatus status = HashBytes(context.get(), prefix);
   if (status != SubjectStatus::kOk) return status;
   std::vector<uint8_t> buffer(kSubjectBufferSize);
@@ -194,7 +194,7 @@ SubjectStatus ComputeMsiContentDigest(const CompoundFile& file, const EVP_MD* md
     const CompoundFileStatus read = file.ReadStream(index, buffer, [&](ByteView piece) {
       hashed = hashed && HashBytes(context.get(), piece) == SubjectStatus::kOk;
     });
-    if (!hashed) return SubjectStatus::kOpenSsl;
+    if (!hashed) return SubjectStatus::kLibraryFailed;
     return FromCompoundStatus(read, SubjectStatus::kBadDigest);
   };
   status = WalkInHashOrder(

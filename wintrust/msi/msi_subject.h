@@ -33,7 +33,7 @@ namespace wintrust {
 bool MsiNameOrder(const CompoundEntry& a, const CompoundEntry& b);
 
 // The digest of the package's metadata, the value "\x05MsiDigitalSignatureEx"
-// must hold. kOpenSsl when hashing fails.
+// must hold. kLibraryFailed when hashing fails.
 SubjectStatus ComputeMsiMetadataDigest(const CompoundFile& file, const EVP_MD* md, Bytes* digest);
 
 // The digest of the package's content, started with `prefix` (the metadata

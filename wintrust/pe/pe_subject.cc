@@ -44,7 +44,7 @@ class PeSubject final : public Subject {
       case ImageDigestError::kReadFault:
         return SubjectStatus::kReadFault;
       default:
-        return SubjectStatus::kOpenSsl;
+        return SubjectStatus::kLibraryFailed;
     }
   }
 

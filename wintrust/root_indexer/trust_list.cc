@@ -8,8 +8,6 @@
 namespace wintrust {
 namespace {
 
-// 1.3.6.1.4.1.311.10.1, the content type of a certificate trust list.
-constexpr uint8_t kTrustListType[] = {0x2B, 0x06, 0x01, 0x04, 0x01, 0x82, 0x37, 0x0A, 0x01};
 // 1.3.6.1.4.1.311.10.11: a certificate property carried as an attribute,
 // the property's number as the last arc.
 constexpr uint8_t kPropertyPrefix[] = {0x2B, 0x06, 0x01, 0x04, 0x01, 0x82, 0x37, 0x0A, 0x0B};
@@ -127,7 +125,7 @@ std::optional<ListedRoot> ReadSubject(ByteView content) {
 std::optional<std::vector<ListedRoot>> ReadTrustList(ByteView signedList) {
   SignedData signedData;
   if (ParseSignedData(signedList, &signedData) != DerError::kNone ||
-      !SameBytes(signedData.contentType, kTrustListType)) {
+      !SameBytes(signedData.contentType, oid::kTrustList)) {
     return std::nullopt;
   }
   Tlv list;

@@ -210,7 +210,7 @@ SubjectStatus ReadScriptSignature(const ByteSource& file, ScriptEncoding encodin
 
 SubjectStatus ComputeScriptDigest(const ByteSource& file, ScriptEncoding encoding, const EVP_MD* md, Bytes* digest) {
   EvpMdCtxPtr context = StartDigest(md);
-  if (!context) return SubjectStatus::kOpenSsl;
+  if (!context) return SubjectStatus::kLibraryFailed;
   ScriptDecoder decoder(file, encoding);
   MarkerFinder finder;
   Bytes text;

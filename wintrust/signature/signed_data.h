@@ -16,7 +16,6 @@ namespace wintrust {
 // DER content octets of the object identifiers the library acts on.
 namespace oid {
 extern const ByteView kSpcIndirectData;     // 1.3.6.1.4.1.311.2.1.4
-extern const ByteView kTrustList;           // 1.3.6.1.4.1.311.10.1, a catalog's content
 extern const ByteView kMessageDigest;       // 1.2.840.113549.1.9.4
 extern const ByteView kSigningTime;         // 1.2.840.113549.1.9.5
 extern const ByteView kCounterSignature;    // 1.2.840.113549.1.9.6

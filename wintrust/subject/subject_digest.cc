@@ -27,13 +27,14 @@ SubjectStatus HashFileRange(EVP_MD_CTX* context, const ByteSource& file, uint64_
 }
 
 SubjectStatus HashBytes(EVP_MD_CTX* context, ByteView bytes) {
-  return EVP_DigestUpdate(context, bytes.data(), bytes.size()) == 1 ? SubjectStatus::kOk : SubjectStatus::kOpenSsl;
+  return EVP_DigestUpdate(context, bytes.data(), bytes.size()) == 1 ? SubjectStatus::kOk
+                                                                    : SubjectStatus::kLibraryFailed;
 }
 
 SubjectStatus FinishDigest(EVP_MD_CTX* context, Bytes* digest) {
   Bytes out(EVP_MAX_MD_SIZE);
   unsigned int length = 0;
-  if (EVP_DigestFinal_ex(context, out.data(), &length) != 1) return SubjectStatus::kOpenSsl;
+  if (EVP_DigestFinal_ex(context, out.data(), &length) != 1) return SubjectStatus::kLibraryFailed;
   out.resize(length);
   *digest = std::move(out);
   return SubjectStatus::kOk;

@@ -24,7 +24,7 @@ EvpMdCtxPtr StartDigest(const EVP_MD* md);
 
 // Hashes the file's bytes [begin, end) through `buffer` (not empty).
 // kReadFault when the range is not inside the file or a read comes up short;
-// kOpenSsl when hashing fails.
+// kLibraryFailed when hashing fails.
 SubjectStatus HashFileRange(EVP_MD_CTX* context, const ByteSource& file, uint64_t begin, uint64_t end,
                             std::span<uint8_t> buffer);
 

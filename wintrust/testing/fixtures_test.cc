@@ -15,6 +15,7 @@
 #include "wintrust/signature/signed_data.h"
 #include "wintrust/testing/test_support.h"
 #include "wintrust/verifier/subject_registry.h"
+#include "wintrust/verifier/verifier.h"
 
 namespace wintrust {
 namespace {
@@ -192,8 +193,10 @@ TEST_P(FixtureTest, OsslsigncodeOpinion) {
     ASSERT_EQ(opened.subject->ReadSignature(&blob), SubjectStatus::kOk);
     const EVP_MD* md = EVP_get_digestbyname(entry.digest.c_str());
     ASSERT_NE(md, nullptr);
+    SignedData signedData;
+    ASSERT_EQ(ParseSignedData(blob, &signedData), DerError::kNone);
     Bytes digest;
-    SubjectStatus status = opened.subject->ComputeDigest(md, &digest);
+    SubjectStatus status = SubjectDigest(*opened.subject, signedData, md, &digest);
     // A package whose files contradict its block map has no digest to
     // compare: the subject stops there.
     if (status == SubjectStatus::kBadDigest && entry.status == TRUST_E_BAD_DIGEST) return;

@@ -240,3 +240,64 @@ Bytes WinCertificate(uint16_t revision, uint16_t type, ByteView content) {
 }
 
 }  // namespace wintrust::test_support
+
+namespace wintrust::test_support {
+
+Bytes Header(uint8_t tag, uint64_t length) {
+  Bytes out = {tag};
+  if (length < 0x80) {
+    out.push_back(static_cast<uint8_t>(length));
+    return out;
+  }
+  Bytes octets;
+  for (uint64_t rest = length; rest != 0; rest >>= 8) {
+    octets.insert(octets.begin(), static_cast<uint8_t>(rest));
+  }
+  out.push_back(static_cast<uint8_t>(0x80 | octets.size()));
+  out.insert(out.end(), octets.begin(), octets.end());
+  return out;
+}
+
+Bytes Der(uint8_t tag, ByteView content) {
+  Bytes out = Header(tag, content.size());
+  out.insert(out.end(), content.begin(), content.end());
+  return out;
+}
+
+Bytes Indefinite(uint8_t tag, ByteView content) {
+  Bytes out = {tag, 0x80};
+  out.insert(out.end(), content.begin(), content.end());
+  out.insert(out.end(), {0x00, 0x00});
+  return out;
+}
+
+Bytes Concat(const std::vector<Bytes>& parts) {
+  Bytes out;
+  for (const Bytes& part : parts) out.insert(out.end(), part.begin(), part.end());
+  return out;
+}
+
+std::vector<Bytes> Children(ByteView content) {
+  std::vector<Bytes> children;
+  DerReader reader(content);
+  Tlv child;
+  while (!reader.AtEnd() && reader.Next(&child)) {
+    children.emplace_back(child.whole.begin(), child.whole.end());
+  }
+  EXPECT_EQ(reader.error(), DerError::kNone);
+  return children;
+}
+
+ByteView ContentOf(ByteView element) {
+  Tlv tlv;
+  EXPECT_EQ(ReadTlv(element, &tlv), DerError::kNone);
+  return tlv.content;
+}
+
+void PutField(Bytes* file, uint64_t offset, uint32_t value, int width) {
+  if (width == 1) (*file)[offset] = static_cast<uint8_t>(value);
+  if (width == 2) PutLe16(file, offset, static_cast<uint16_t>(value));
+  if (width == 4) PutLe32(file, offset, value);
+}
+
+}  // namespace wintrust::test_support

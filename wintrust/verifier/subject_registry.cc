@@ -28,6 +28,13 @@ constexpr SubjectRow kSubjectOpeners[] = {
 
 }  // namespace
 
+SubjectFormat DetectSubjectFormat(ByteView head, std::string_view fileName) {
+  // A catalog opens with a SEQUENCE, which no other format's magic does, and
+  // is told by its content whatever its name.
+  if (OpensSignedData(head)) return SubjectFormat::kDerSignedData;
+  return FormatByMagicOrExtension(head, fileName);
+}
+
 SubjectOpener FindSubjectOpener(SubjectFormat format) {
   for (const SubjectRow& row : kSubjectOpeners) {
     if (row.format == format) return row.open;

@@ -10,6 +10,11 @@
 
 namespace wintrust {
 
+// The format of a file whose first bytes are `head` (at most
+// kSubjectMagicSize) and whose name, or path, is `fileName` (bytes, may be
+// empty): by content first, then by the extension.
+SubjectFormat DetectSubjectFormat(ByteView head, std::string_view fileName);
+
 // The opener registered for `format`; null when none is (kUnknown).
 SubjectOpener FindSubjectOpener(SubjectFormat format);
 

@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <string>
+
+#include "wintrust/appx/appx_subject.h"
 #include "wintrust/cab/cabinet.h"
 #include "wintrust/catalog/catalog_subject.h"
 #include "wintrust/msi/msi_subject.h"
@@ -20,7 +23,7 @@ struct FormatRow {
 const FormatRow kFormatRows[] = {
     {"files/pe64-rsa-sha256.exe", OpenPeSubject},       {"files/cab-rsa-sha256.cab", OpenCabinetSubject},
     {"files/msi-rsa-sha256.msi", OpenMsiSubject},       {"files/ps1-utf8-sha256.ps1", OpenPowerShellSubject},
-    {"files/cat-pkcs7-sha256.cat", OpenCatalogSubject},
+    {"files/cat-pkcs7-sha256.cat", OpenCatalogSubject}, {"files/appx-rsa-sha256.appx", OpenAppxSubject},
 };
 
 Bytes SignatureThrough(const std::unique_ptr<Subject>& subject) {
@@ -54,6 +57,53 @@ TEST(SubjectRegistryTest, EachFormatReachesItsOwnSubject) {
   EXPECT_EQ(FindSubjectOpener(SubjectFormat::kUnknown), nullptr);
   MemorySource text(ByteView(reinterpret_cast<const uint8_t*>("plain text"), 10));
   EXPECT_EQ(OpenSubject(text, "notes.txt", &none), SubjectStatus::kNotThisFormat);
+}
+
+struct DetectionRow {
+  const char* name;
+  std::string head;  // the file's first bytes
+  const char* fileName;
+  SubjectFormat format;
+};
+
+const DetectionRow kDetectionRows[] = {
+    {"pe", "MZ\x90", "tool.exe", SubjectFormat::kPeImage},
+    {"pe by content whatever the name", "MZ", "script.ps1", SubjectFormat::kPeImage},
+    {"cabinet", "MSCF\x03\x01", "setup.cab", SubjectFormat::kCabinet},
+    {"cabinet under another name", "MSCF", "setup.ps1", SubjectFormat::kCabinet},
+    {"compound file", "\xD0\xCF\x11\xE0\xA1\xB1\x1A\xE1", "setup.msi", SubjectFormat::kCompoundFile},
+    {"compound file magic cut", "\xD0\xCF\x11\xE0\xA1\xB1\x1A", "setup.msi", SubjectFormat::kUnknown},
+    {"script", "Write-Host 1", "dir/run.ps1", SubjectFormat::kPowerShellScript},
+    {"module", "function f {}", "mod.psm1", SubjectFormat::kPowerShellScript},
+    {"data file", "@{}", "mod.psd1", SubjectFormat::kPowerShellScript},
+    {"extension in upper case", "", "RUN.PS1", SubjectFormat::kPowerShellScript},
+    {"empty script", "", "run.ps1", SubjectFormat::kPowerShellScript},
+    {"dot in the folder only", "x", "dir.ps1/run", SubjectFormat::kUnknown},
+    {"extension of another script language", "x", "run.vbs", SubjectFormat::kUnknown},
+    {"ps1 followed by more", "x", "run.ps1.txt", SubjectFormat::kUnknown},
+    {"no name", "x", "", SubjectFormat::kUnknown},
+    {"empty file", "", "file", SubjectFormat::kUnknown},
+    {"one byte of MZ", "M", "tool.exe", SubjectFormat::kUnknown},
+    {"zip, whatever the name", std::string("PK\x03\x04\x14\0", 6), "app.msix", SubjectFormat::kZip},
+    {"zip end record first: an empty zip", "PK\x05\x06", "app.appx", SubjectFormat::kUnknown},
+    {"signed data", "\x30\x82\x05\x7A\x06\x09\x2A\x86", "driver.cat", SubjectFormat::kDerSignedData},
+    {"signed data of indefinite length", "\x30\x80\x06\x09\x2A\x86\x48\x86", "x", SubjectFormat::kDerSignedData},
+    {"signed data of short length", "\x30\x7F\x06\x09\x2A\x86\x48\x86", "x", SubjectFormat::kDerSignedData},
+    {"signed data of four length octets", "\x30\x84\x01\x02\x03\x04\x06\x09", "x", SubjectFormat::kDerSignedData},
+    {"signed data by content whatever the name", "\x30\x82\x05\x7A\x06\x09\x2A\x86", "run.ps1",
+     SubjectFormat::kDerSignedData},
+    {"sequence opening another object identifier", "\x30\x82\x05\x7A\x06\x09\x2B\x06", "driver.cat",
+     SubjectFormat::kUnknown},
+    {"sequence opening an integer", "\x30\x03\x02\x01\x01", "driver.cat", SubjectFormat::kUnknown},
+    {"sequence cut after its header", "\x30\x82\x05\x7A\x06", "driver.cat", SubjectFormat::kUnknown},
+    {"five length octets", "\x30\x85\x01\x02\x03\x04\x05\x06", "driver.cat", SubjectFormat::kUnknown},
+};
+
+TEST(SubjectRegistryTest, DetectsByContentThenExtension) {
+  for (const DetectionRow& row : kDetectionRows) {
+    ByteView head(reinterpret_cast<const uint8_t*>(row.head.data()), row.head.size());
+    EXPECT_EQ(DetectSubjectFormat(head, row.fileName), row.format) << row.name;
+  }
 }
 
 }  // namespace

@@ -11,6 +11,7 @@
 #include "wintrust/signature/signed_data.h"
 #include "wintrust/signature/signer_check.h"
 #include "wintrust/signature/timestamp.h"
+#include "wintrust/subject/subject_digest.h"
 #include "wintrust/verifier/subject_registry.h"
 
 namespace wintrust {
@@ -51,7 +52,7 @@ HRESULT FromSubjectStatus(SubjectStatus status) {
       return TRUST_E_BAD_DIGEST;
     case SubjectStatus::kReadFault:
       return kErrorReadFault;
-    case SubjectStatus::kOpenSsl:
+    case SubjectStatus::kLibraryFailed:
       break;
   }
   return E_OUTOFMEMORY;
@@ -129,7 +130,7 @@ HRESULT VerifyUnderAnchors(const ByteSource& file, std::string_view fileName, Tr
   HRESULT named = NamedDigest(*subject, signedData, &md, &namedDigest);
   if (named != 0) return named;
   Bytes digest;
-  subjectStatus = subject->ComputeDigest(md, &digest);
+  subjectStatus = SubjectDigest(*subject, signedData, md, &digest);
   if (subjectStatus != SubjectStatus::kOk) return FromSubjectStatus(subjectStatus);
   if (!SameBytes(digest, namedDigest)) return TRUST_E_BAD_DIGEST;
 
@@ -177,6 +178,16 @@ HRESULT VerifyUnderAnchors(const ByteSource& file, std::string_view fileName, Tr
 
 }  // namespace
 
+SubjectStatus SubjectDigest(const Subject& subject, const SignedData& signedData, const EVP_MD* md, Bytes* digest) {
+  if (subject.DigestNamedBy() == Subject::DigestHolder::kIndirectData) return subject.ComputeDigest(md, digest);
+  // The signed content is in memory already: hashing it here spares the
+  // catalog a second read and decoding of its file.
+  EvpMdCtxPtr context = StartDigest(md);
+  if (!context) return SubjectStatus::kLibraryFailed;
+  SubjectStatus status = HashBytes(context.get(), signedData.signedContent);
+  return status == SubjectStatus::kOk ? FinishDigest(context.get(), digest) : status;
+}
+
 HRESULT VerifySource(const ByteSource& file, std::string_view fileName, TrustState* state) {
   // Without the program's roots no verdict means anything: a missing or
   // damaged index is reported as what it is, never as an untrusted root.
@@ -191,7 +202,7 @@ HRESULT VerifySource(const ByteSource& file, std::string_view fileName, TrustAnc
   return anchors->indexDamaged() ? TRUST_E_SYSTEM_ERROR : status;
 }
 
-HRESULT VerifyImage(ByteView file, std::string_view fileName, TrustState* state) {
+HRESULT VerifyInMemory(ByteView file, std::string_view fileName, TrustState* state) {
   return VerifySource(MemorySource(file), fileName, state);
 }
 

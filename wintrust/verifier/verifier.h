@@ -3,8 +3,10 @@
 //   1. the file is of a format with a subject
 //                                         else TRUST_E_SUBJECT_FORM_UNKNOWN
 //   2. it carries a PKCS#7 signature      else TRUST_E_NOSIGNATURE
-//   3. the signature's SignedData holds SpcIndirectDataContent whose digest
-//      is the subject's                   else an ASN.1 error, NTE_BAD_ALGID or
+//   3. the signature's SignedData names a digest that is the subject's: in
+//      SpcIndirectDataContent, or for a subject that is the signed content
+//      itself (a catalog) in the signer's messageDigest attribute
+//                                         else an ASN.1 error, NTE_BAD_ALGID or
 //                                         TRUST_E_BAD_DIGEST
 //   4. the first signer's certificate is in the message and its messageDigest
 //      and signature check out            else TRUST_E_NO_SIGNER_CERT or
@@ -24,6 +26,8 @@
 #include "wintrust/base/file_source.h"
 #include "wintrust/base/statuses.h"
 #include "wintrust/roots/trust_anchors.h"
+#include "wintrust/signature/signed_data.h"
+#include "wintrust/subject/subject.h"
 #include "wintrust/verifier/trust_state.h"
 
 namespace wintrust {
@@ -33,6 +37,12 @@ constexpr HRESULT kErrorFileNotFound = 2;
 constexpr HRESULT kErrorAccessDenied = 5;
 constexpr HRESULT kErrorReadFault = 30;
 constexpr HRESULT kErrorInvalidName = 123;
+
+// The digest with `md` of the subject's content, the value the signature
+// `signedData` (decoded from the subject's ReadSignature) must name:
+// ComputeDigest's for kIndirectData, else that of the signed content, which
+// is the subject's own (a catalog's list).
+SubjectStatus SubjectDigest(const Subject& subject, const SignedData& signedData, const EVP_MD* md, Bytes* digest);
 
 // Verifies the file at `path` (the tool's UTF-16 text) and records what it
 // found in `state`.
@@ -48,7 +58,7 @@ HRESULT VerifySource(const ByteSource& file, std::string_view fileName, TrustSta
 // index turns out damaged during the verification.
 HRESULT VerifySource(const ByteSource& file, std::string_view fileName, TrustAnchors* anchors, TrustState* state);
 
-// The same for a file already in memory.
-HRESULT VerifyImage(ByteView file, std::string_view fileName, TrustState* state);
+// The same for a file of any format already in memory.
+HRESULT VerifyInMemory(ByteView file, std::string_view fileName, TrustState* state);
 
 }  // namespace wintrust
