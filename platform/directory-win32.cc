@@ -1,0 +1,42 @@
+#include <windows.h>
+
+#include "platform/directory.h"
+
+namespace platform {
+namespace {
+
+// A reparse point (symbolic link, junction) is never entered by a walk.
+PathKind KindOfAttributes(DWORD attributes, bool followLinks) {
+  if (!followLinks && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) return PathKind::kOther;
+  if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) return PathKind::kDirectory;
+  if ((attributes & FILE_ATTRIBUTE_DEVICE) != 0) return PathKind::kOther;
+  return PathKind::kRegular;
+}
+
+struct FindCloser {
+  void operator()(HANDLE find) const { FindClose(find); }
+};
+
+}  // namespace
+
+PathKind KindOfPath(const WideString& path, bool followLinks) {
+  const DWORD attributes = GetFileAttributesW(path.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES) return PathKind::kMissing;
+  return KindOfAttributes(attributes, followLinks);
+}
+
+bool ListFolder(const WideString& folder, std::vector<FolderEntry>* entries) {
+  const WideString prefix = folder.empty() || folder.back() == L'\\' || folder.back() == L'/' ? folder : folder + L"\\";
+  WIN32_FIND_DATAW found;
+  HANDLE first = FindFirstFileW((prefix + L"*").c_str(), &found);
+  if (first == INVALID_HANDLE_VALUE) return false;
+  const std::unique_ptr<void, FindCloser> search(first);
+  do {
+    const WideString name = found.cFileName;
+    if (name == L"." || name == L"..") continue;
+    entries->push_back({prefix + name, KindOfAttributes(found.dwFileAttributes, false)});
+  } while (FindNextFileW(first, &found));
+  return true;
+}
+
+}  // namespace platform
