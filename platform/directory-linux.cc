@@ -21,11 +21,10 @@ struct FolderCloser {
 
 }  // namespace
 
-PathKind KindOfPath(const WideString& path, bool followLinks) {
+PathKind KindOfPath(const WideString& path) {
   const std::string bytes = EncodeUtf8(path.data(), path.size());
   struct stat status;
-  const int result = followLinks ? stat(bytes.c_str(), &status) : lstat(bytes.c_str(), &status);
-  return result != 0 ? PathKind::kMissing : KindOfMode(status.st_mode);
+  return stat(bytes.c_str(), &status) != 0 ? PathKind::kMissing : KindOfMode(status.st_mode);
 }
 
 bool ListFolder(const WideString& folder, std::vector<FolderEntry>* entries) {
@@ -37,10 +36,14 @@ bool ListFolder(const WideString& folder, std::vector<FolderEntry>* entries) {
     const std::string name = entry->d_name;
     if (name == "." || name == "..") continue;
     const std::string path = prefix + name;
+    // An entry that vanished between the listing and the look, or a link
+    // that leads nowhere, is kept as missing, so its line says so.
     struct stat status;
-    // An entry that vanished between the listing and the look is kept as
-    // missing, so its line says so.
-    const PathKind kind = lstat(path.c_str(), &status) != 0 ? PathKind::kMissing : KindOfMode(status.st_mode);
+    PathKind kind = lstat(path.c_str(), &status) != 0 ? PathKind::kMissing : KindOfMode(status.st_mode);
+    if (S_ISLNK(status.st_mode) && kind == PathKind::kOther) {
+      kind = stat(path.c_str(), &status) != 0 ? PathKind::kMissing : KindOfMode(status.st_mode);
+      if (kind == PathKind::kDirectory) kind = PathKind::kLinkedFolder;
+    }
     entries->push_back({DecodeUtf8(path), kind});
   }
   return true;

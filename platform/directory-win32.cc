@@ -5,10 +5,13 @@
 namespace platform {
 namespace {
 
-// A reparse point (symbolic link, junction) is never entered by a walk.
+// A folder that is a reparse point (symbolic link, junction) is never
+// entered by a walk.
 PathKind KindOfAttributes(DWORD attributes, bool followLinks) {
-  if (!followLinks && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) return PathKind::kOther;
-  if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) return PathKind::kDirectory;
+  if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+    const bool linked = (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+    return linked && !followLinks ? PathKind::kLinkedFolder : PathKind::kDirectory;
+  }
   if ((attributes & FILE_ATTRIBUTE_DEVICE) != 0) return PathKind::kOther;
   return PathKind::kRegular;
 }
@@ -19,10 +22,10 @@ struct FindCloser {
 
 }  // namespace
 
-PathKind KindOfPath(const WideString& path, bool followLinks) {
+PathKind KindOfPath(const WideString& path) {
   const DWORD attributes = GetFileAttributesW(path.c_str());
   if (attributes == INVALID_FILE_ATTRIBUTES) return PathKind::kMissing;
-  return KindOfAttributes(attributes, followLinks);
+  return KindOfAttributes(attributes, true);
 }
 
 bool ListFolder(const WideString& folder, std::vector<FolderEntry>* entries) {

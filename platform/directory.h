@@ -8,20 +8,21 @@
 namespace platform {
 
 enum class PathKind {
-  kMissing,    // nothing there, or it cannot be looked at
-  kRegular,    // a regular file
-  kDirectory,  // a folder
-  kOther,      // a FIFO, device, socket, or a link to one of them
+  kMissing,       // nothing there, or it cannot be looked at
+  kRegular,       // a regular file
+  kDirectory,     // a folder
+  kOther,         // a FIFO, device, socket, or a link to one of them
+  kLinkedFolder,  // a symbolic link to a folder, seen without following
 };
 
-// What `path` names. A symbolic link is followed when `followLinks` is true;
-// otherwise a link is kOther, whatever it points to, so a walk never enters
-// a linked folder.
-PathKind KindOfPath(const WideString& path, bool followLinks);
+// What `path` names, following symbolic links.
+PathKind KindOfPath(const WideString& path);
 
 // The entries of the folder at `folder` ("." and ".." left out), as full
 // paths joined with the platform's separator, in no particular order, with
-// their kinds (links not followed). False when the folder cannot be read.
+// their kinds: a link is the kind of what it points to, except that a link
+// to a folder is kLinkedFolder, so a walk can pass it by and never loop.
+// False when the folder cannot be read.
 struct FolderEntry {
   WideString path;
   PathKind kind = PathKind::kMissing;

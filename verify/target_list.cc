@@ -34,6 +34,9 @@ void Walk(const WideString& folder, std::vector<Target>* targets) {
       case platform::PathKind::kDirectory:
         Walk(entry.path, targets);
         break;
+      case platform::PathKind::kLinkedFolder:
+        // Not followed, and not a file: passed by without a line.
+        break;
       case platform::PathKind::kOther:
         targets->push_back({std::move(entry.path), kErrorAccessDenied, "not a regular file, skipped"});
         break;
@@ -51,7 +54,7 @@ std::vector<Target> ListTargets(const std::vector<WideString>& paths, bool recur
   for (const WideString& path : paths) {
     // A path given by the user is followed through links, as it would be
     // opened; only what a walk finds is looked at without following.
-    const bool folder = platform::KindOfPath(path, true) == platform::PathKind::kDirectory;
+    const bool folder = platform::KindOfPath(path) == platform::PathKind::kDirectory;
     if (folder && recursive) {
       Walk(path, &targets);
     } else if (folder) {

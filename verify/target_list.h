@@ -18,7 +18,7 @@ struct Target {
 // The paths as given, in their order; with `recursive`, a path naming a
 // folder (or a link to one) is replaced by the regular files below it,
 // depth first, each folder's entries sorted by name in code point order.
-// Inside a walk, links are never followed, and entries that are not regular
-// files, vanish, or cannot be listed become targets with an error, so the
-// walk goes on past them.
+// Inside a walk, links to files are verified as the files, links to folders
+// are passed by, and entries that are not regular files, vanish, or cannot
+// be listed become targets with an error, so the walk goes on past them.
 std::vector<Target> ListTargets(const std::vector<WideString>& paths, bool recursive);
