@@ -25,10 +25,10 @@
 #include "fuzz/fuzz_check.h"
 #include "fuzz/truncated_source.h"
 #include "wintrust/base/openssl_ptr.h"
+#include "wintrust/exports/wintrust.h"
 #include "wintrust/testing/test_request.h"
-#include "wintrust/trust_state.h"
-#include "wintrust/verifier.h"
-#include "wintrust/wintrust.h"
+#include "wintrust/verifier/trust_state.h"
+#include "wintrust/verifier/verifier.h"
 
 namespace {
 

@@ -6,5 +6,5 @@
 #include <windows.h>
 #include <wintrust.h>
 #else
-#include "wintrust/wintrust.h"
+#include "wintrust/exports/wintrust.h"
 #endif

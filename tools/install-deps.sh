@@ -76,16 +76,16 @@ if dpkg-query -W -f='${Status}' wine32:i386 2>/dev/null | grep -q "install ok in
 elif runs_32_bit_programs; then
   dpkg --print-foreign-architectures | grep -qx i386 || dpkg --add-architecture i386
   # The i386 packages must match the amd64 ones version for version, which a
-  # stale i386 index breaks, so the update is tried a few times.
+  # stale i386 index breaks, so the update is tried a few times (and
+  # install-wine32.sh fetches the twins a stale index still lacks).
   for attempt in 1 2 3 4 5; do
     apt-get update && break
     echo "apt-get update reported errors (attempt $attempt)" >&2
     [ "$attempt" = 5 ] || sleep 15
   done
-  apt-get install -y --no-install-recommends wine32:i386 ||
-    echo "wine32:i386 could not be installed: an i386 index out of step with the amd64 one leaves" \
-      "no i386 twin of some installed amd64 library (see above); the 32-bit build's Wine tests" \
-      "will be skipped" >&2
+  "$(dirname "$0")/install-wine32.sh" ||
+    echo "wine32:i386 could not be installed without removing or downgrading installed packages" \
+      "(see above); the 32-bit build's Wine tests will be skipped" >&2
 else
   echo "32-bit programs cannot run here, not even emulated: wine32:i386 is not installed" >&2
 fi

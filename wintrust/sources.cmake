@@ -48,13 +48,15 @@ set(WINTRUST_signature_USES chain)
 set(WINTRUST_catalog_SOURCES catalog/catalog_subject.cc)
 set(WINTRUST_catalog_USES subject signature)
 
-# The top of the library, directly in this folder: the order of the checks,
-# the records handed back, and the table of subjects.
-set(WINTRUST_verifier_SOURCES subject_registry.cc trust_state.cc verifier.cc)
+# The order of the checks, the records handed back, and the table of
+# subjects.
+set(WINTRUST_verifier_SOURCES verifier/subject_registry.cc verifier/trust_state.cc verifier/verifier.cc)
 set(WINTRUST_verifier_USES pe cab msi script appx catalog)
 
-# The four entry points, only in the shared library.
-set(WINTRUST_EXPORT_SOURCES wintrust_exports.cc)
+# The published interface, above the verifier: wintrust.h, the export map and
+# the four entry points, which are compiled only into the shared library.
+set(WINTRUST_EXPORT_SOURCES exports/wintrust_exports.cc)
+set(WINTRUST_EXPORT_USES verifier)
 
 # What reads the root program's trust list and writes the index of its roots:
 # the build tool and the tests, never the library.

@@ -1,44 +1,22 @@
 #include "wintrust/base/der_reader.h"
 
 namespace wintrust {
+namespace oid {
+namespace {
+constexpr uint8_t kSignedDataBytes[] = {0x2A, 0x86, 0x48, 0x86, 0xF7, 0x0D, 0x01, 0x07, 0x02};
+}  // namespace
+const ByteView kSignedData(kSignedDataBytes);
+}  // namespace oid
+
 namespace {
 
 constexpr uint8_t kConstructed = 0x20;
 constexpr uint8_t kIndefinite = 0x80;
 
-// The identifier and length octets of the element at the start of `bytes`.
-struct Header {
-  uint8_t tag = 0;
-  uint64_t size = 0;    // identifier and length octets
-  uint64_t length = 0;  // content length; unused when indefinite
-  bool indefinite = false;
-};
-
-DerError ReadHeader(ByteView bytes, Header* out) {
-  if (bytes.size() < 2) return bytes.empty() ? DerError::kBadTag : DerError::kEndOfData;
-  out->tag = bytes[0];
-  // High tag numbers never occur in the structures read here.
-  if ((out->tag & 0x1F) == 0x1F) return DerError::kBadTag;
-  out->size = 2;
-  out->length = bytes[1];
-  out->indefinite = false;
-  if (out->length == kIndefinite) {
-    // BER allows the indefinite form on constructed elements only.
-    if ((out->tag & kConstructed) == 0) return DerError::kBadTag;
-    out->indefinite = true;
-    out->length = 0;
-    return DerError::kNone;
-  }
-  if (out->length & 0x80) {
-    uint64_t count = out->length & 0x7F;
-    // More than four length octets would describe more than 4 GiB, which no
-    // certificate table holds.
-    if (count > 4) return DerError::kBadTag;
-    if (bytes.size() - 2 < count) return DerError::kEndOfData;
-    out->length = 0;
-    for (uint64_t i = 0; i < count; ++i) out->length = (out->length << 8) | bytes[2 + i];
-    out->size += count;
-  }
+// A header whose definite content lies inside `bytes`.
+DerError ReadHeader(ByteView bytes, DerHeader* out) {
+  DerError error = ReadDerHeader(bytes, out);
+  if (error != DerError::kNone) return error;
   if (out->length > bytes.size() - out->size) return DerError::kEndOfData;
   return DerError::kNone;
 }
@@ -64,7 +42,7 @@ DerError FindEndOfContents(ByteView bytes, uint64_t start, uint64_t* end) {
       }
       continue;
     }
-    Header header;
+    DerHeader header;
     DerError error = ReadHeader(bytes.subspan(static_cast<size_t>(at)), &header);
     if (error != DerError::kNone) return error;
     at += header.size;
@@ -78,9 +56,37 @@ DerError FindEndOfContents(ByteView bytes, uint64_t start, uint64_t* end) {
 
 }  // namespace
 
+DerError ReadDerHeader(ByteView bytes, DerHeader* out) {
+  *out = DerHeader{};
+  if (bytes.size() < 2) return bytes.empty() ? DerError::kBadTag : DerError::kEndOfData;
+  out->tag = bytes[0];
+  // High tag numbers never occur in the structures read here.
+  if ((out->tag & 0x1F) == 0x1F) return DerError::kBadTag;
+  out->size = 2;
+  const uint8_t first = bytes[1];
+  if (first == kIndefinite) {
+    // BER allows the indefinite form on constructed elements only.
+    if ((out->tag & kConstructed) == 0) return DerError::kBadTag;
+    out->indefinite = true;
+    return DerError::kNone;
+  }
+  if ((first & 0x80) == 0) {
+    out->length = first;
+    return DerError::kNone;
+  }
+  const size_t count = first & 0x7Fu;
+  // More than four length octets would describe more than 4 GiB, which no
+  // certificate table holds.
+  if (count > 4) return DerError::kBadTag;
+  if (bytes.size() - 2 < count) return DerError::kEndOfData;
+  for (size_t i = 0; i < count; ++i) out->length = (out->length << 8) | bytes[2 + i];
+  out->size += count;
+  return DerError::kNone;
+}
+
 DerError ReadTlv(ByteView bytes, Tlv* out) {
   *out = Tlv{};
-  Header header;
+  DerHeader header;
   DerError error = ReadHeader(bytes, &header);
   if (error != DerError::kNone) return error;
   uint64_t contentEnd = header.size + header.length;

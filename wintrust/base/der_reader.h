@@ -52,6 +52,26 @@ constexpr uint8_t kContext1 = 0xA1;  // [1], constructed
 constexpr uint8_t kContext0Primitive = 0x80;
 }  // namespace der
 
+namespace oid {
+// 1.2.840.113549.1.7.2, the content type of every signature read here, and
+// how a file that is a bare signature is told.
+extern const ByteView kSignedData;
+}  // namespace oid
+
+// The identifier and length octets of an element, read by the same rules as
+// the element itself.
+struct DerHeader {
+  uint8_t tag = 0;
+  size_t size = 0;      // identifier and length octets
+  uint64_t length = 0;  // content length; 0 when indefinite
+  bool indefinite = false;
+};
+
+// Reads the identifier and length octets at the start of `bytes`, whether or
+// not the content follows within `bytes`: for readers of a file's head that
+// have not read the file whole.
+DerError ReadDerHeader(ByteView bytes, DerHeader* out);
+
 // Reads the element at the start of `bytes`; bytes after it are allowed.
 DerError ReadTlv(ByteView bytes, Tlv* out);
 

@@ -32,6 +32,36 @@ TEST(DerReader, LengthBeyondTheBytesIsEndOfData) {
   EXPECT_EQ(ReadTlv(huge, &tlv), DerError::kEndOfData);
 }
 
+// A file's head read before the file: the header alone, its content absent,
+// by the same rules as a whole element.
+TEST(DerReader, ReadsAHeaderWhoseContentIsAbsent) {
+  struct Row {
+    Bytes bytes;
+    DerError error;
+    size_t size;
+    uint64_t length;
+    bool indefinite;
+  } rows[] = {
+      {{0x30, 0x05}, DerError::kNone, 2, 5, false},
+      {{0x30, 0x84, 0xFF, 0xFF, 0xFF, 0xFF}, DerError::kNone, 6, 0xFFFFFFFF, false},
+      {{0xA0, 0x80}, DerError::kNone, 2, 0, true},
+      {{0x04, 0x80}, DerError::kBadTag, 0, 0, false},  // indefinite primitive
+      {{0x30, 0x85, 1, 1, 1, 1, 1}, DerError::kBadTag, 0, 0, false},
+      {{0x1F, 0x01}, DerError::kBadTag, 0, 0, false},  // high tag number
+      {{0x30, 0x82, 0x01}, DerError::kEndOfData, 0, 0, false},
+      {{0x30}, DerError::kEndOfData, 0, 0, false},
+      {{}, DerError::kBadTag, 0, 0, false},
+  };
+  for (const Row& row : rows) {
+    DerHeader header;
+    ASSERT_EQ(ReadDerHeader(row.bytes, &header), row.error) << testing::PrintToString(row.bytes);
+    if (row.error != DerError::kNone) continue;
+    EXPECT_EQ(header.size, row.size);
+    EXPECT_EQ(header.length, row.length);
+    EXPECT_EQ(header.indefinite, row.indefinite);
+  }
+}
+
 TEST(DerReader, ReadsIndefiniteLengthsOnConstructedElements) {
   // SEQUENCE (indefinite) { INTEGER 5, [0] (indefinite) { NULL }, OCTET
   // STRING 2 bytes that look like end-of-contents }, then a trailing byte.

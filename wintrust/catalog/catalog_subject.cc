@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <array>
-#include <optional>
 
 #include "wintrust/base/der_reader.h"
 #include "wintrust/signature/signed_data.h"
@@ -16,38 +15,10 @@ namespace {
 // with every algorithm there is) and the content type.
 constexpr size_t kHeadSize = 512;
 
-// The identifier and length octets of the element at the start of `bytes`,
-// whether or not its content is there: the opener reads headers of a file
-// it has not read whole.
-struct Header {
-  uint8_t tag = 0;
-  size_t size = 0;                 // identifier and length octets
-  std::optional<uint32_t> length;  // none for the indefinite form
-};
-
-bool ReadHeader(ByteView bytes, Header* out) {
-  if (bytes.size() < 2) return false;
-  const uint8_t first = bytes[1];
-  if (first < 0x80) {
-    *out = {bytes[0], 2, first};
-    return true;
-  }
-  if (first == 0x80) {
-    *out = {bytes[0], 2, std::nullopt};
-    return true;
-  }
-  const size_t octets = first - 0x80u;
-  if (octets > 4 || bytes.size() < 2 + octets) return false;
-  uint32_t length = 0;
-  for (size_t i = 0; i < octets; ++i) length = (length << 8) | bytes[2 + i];
-  *out = {bytes[0], 2 + octets, length};
-  return true;
-}
-
 // Steps over a header with `tag` and returns what follows it.
 bool EnterHeader(ByteView* rest, uint8_t tag) {
-  Header header;
-  if (!ReadHeader(*rest, &header) || header.tag != tag) return false;
+  DerHeader header;
+  if (ReadDerHeader(*rest, &header) != DerError::kNone || header.tag != tag) return false;
   *rest = rest->subspan(header.size);
   return true;
 }
@@ -67,8 +38,10 @@ bool TakeElement(ByteView* rest, uint8_t tag, Tlv* element) {
 // inside its headers is not taken for one; an indefinite length is the
 // SignedData reader's to follow.
 bool OpensTrustList(ByteView head, uint64_t fileSize) {
-  Header outer;
-  if (!ReadHeader(head, &outer) || (outer.length && outer.size + uint64_t{*outer.length} > fileSize)) return false;
+  DerHeader outer;
+  if (ReadDerHeader(head, &outer) != DerError::kNone || (!outer.indefinite && outer.size + outer.length > fileSize)) {
+    return false;
+  }
   Tlv type, version, algorithms;
   ByteView rest = head;
   // The signedData OID in its one DER form, as format detection sees it.

@@ -7,9 +7,9 @@
 #include <vector>
 
 #include "wintrust/base/openssl_ptr.h"
+#include "wintrust/base/statuses.h"
 #include "wintrust/chain/signature_budget.h"
 #include "wintrust/roots/trust_anchors.h"
-#include "wintrust/wintrust.h"
 
 namespace wintrust {
 

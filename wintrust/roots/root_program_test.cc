@@ -15,7 +15,7 @@
 #include "wintrust/roots/root_index.h"
 #include "wintrust/signature/signer_check.h"
 #include "wintrust/testing/test_support.h"
-#include "wintrust/verifier.h"
+#include "wintrust/verifier/verifier.h"
 
 namespace wintrust {
 namespace {

@@ -15,7 +15,6 @@ namespace wintrust {
 
 // DER content octets of the object identifiers the library acts on.
 namespace oid {
-extern const ByteView kSignedData;          // 1.2.840.113549.1.7.2
 extern const ByteView kSpcIndirectData;     // 1.3.6.1.4.1.311.2.1.4
 extern const ByteView kTrustList;           // 1.3.6.1.4.1.311.10.1, a catalog's content
 extern const ByteView kMessageDigest;       // 1.2.840.113549.1.9.4

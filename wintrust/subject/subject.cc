@@ -4,6 +4,8 @@
 #include <array>
 #include <cctype>
 
+#include "wintrust/base/der_reader.h"
+
 namespace wintrust {
 namespace {
 
@@ -17,17 +19,17 @@ bool StartsWith(ByteView head, ByteView magic) {
 }
 
 // A SEQUENCE (definite length of up to four octets, or indefinite) whose
-// first element is the signedData OID (1.2.840.113549.1.7.2), as far as the
-// head holds it and at least the OID's tag and length. Eight bytes cannot
-// hold the encapsulated content's type; the opener checks that.
+// first element is the signedData OID, as far as the head holds it and at
+// least the OID's tag and length. Eight bytes cannot hold the encapsulated
+// content's type; the opener checks that.
 bool OpensSignedData(ByteView head) {
-  static constexpr uint8_t kSignedDataOid[] = {0x06, 0x09, 0x2A, 0x86, 0x48, 0x86, 0xF7, 0x0D, 0x01, 0x07, 0x02};
-  if (head.size() < 2 || head[0] != 0x30) return false;
-  size_t header = 2;
-  if (head[1] > 0x80) header += head[1] - 0x80u;
-  if (head[1] > 0x84 || head.size() < header + 2) return false;
-  const ByteView rest = head.subspan(header);
-  return SameBytes(rest, ByteView(kSignedDataOid).first(std::min(rest.size(), sizeof kSignedDataOid)));
+  DerHeader sequence;
+  if (ReadDerHeader(head, &sequence) != DerError::kNone || sequence.tag != der::kSequence) return false;
+  if (head.size() < sequence.size + 2) return false;
+  const ByteView element = head.subspan(sequence.size);
+  if (element[0] != der::kOid || element[1] != oid::kSignedData.size()) return false;
+  const ByteView held = element.subspan(2, std::min(element.size() - 2, oid::kSignedData.size()));
+  return SameBytes(held, oid::kSignedData.first(held.size()));
 }
 
 // The name's extension after its last dot, in lower case; empty when the

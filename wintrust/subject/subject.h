@@ -22,7 +22,7 @@
 //      returns kNotThisFormat for a file whose headers are damaged or cut
 //      (the same class as a damaged PE), kReadFault when a read fails.
 //   3. Declare the opener in its header and add one row to kSubjectOpeners in
-//      wintrust/subject_registry.cc; give the format's folder its library
+//      wintrust/verifier/subject_registry.cc; give the format's folder its library
 //      in wintrust/CMakeLists.txt.
 // subject_digest.h has the hashing every subject needs (start, hash a file
 // range through a buffer, hash bytes, finish). Subjects read the file only through the ByteSource they were opened

@@ -13,8 +13,8 @@
 
 #include "wintrust/signature/digest_policy.h"
 #include "wintrust/signature/signed_data.h"
-#include "wintrust/subject_registry.h"
 #include "wintrust/testing/test_support.h"
+#include "wintrust/verifier/subject_registry.h"
 
 namespace wintrust {
 namespace {

@@ -37,7 +37,7 @@
 #include "wintrust/subject/subject.h"
 #include "wintrust/testing/compound_file_builder.h"
 #include "wintrust/testing/test_support.h"
-#include "wintrust/verifier.h"
+#include "wintrust/verifier/verifier.h"
 
 namespace wintrust {
 namespace {

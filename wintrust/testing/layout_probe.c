@@ -5,7 +5,7 @@
 #include <windows.h>
 #include <wintrust.h>
 #else
-#include "wintrust/wintrust.h"
+#include "wintrust/exports/wintrust.h"
 #endif
 #include <stddef.h>
 #define O(t, m) (unsigned long)offsetof(t, m)

@@ -14,8 +14,8 @@
 #include <string>
 #include <vector>
 
+#include "wintrust/exports/wintrust.h"
 #include "wintrust/testing/test_request.h"
-#include "wintrust/wintrust.h"
 
 namespace {
 

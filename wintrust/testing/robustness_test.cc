@@ -9,7 +9,7 @@
 
 #include "wintrust/pe/pe_image.h"
 #include "wintrust/testing/test_support.h"
-#include "wintrust/verifier.h"
+#include "wintrust/verifier/verifier.h"
 
 namespace wintrust {
 namespace {

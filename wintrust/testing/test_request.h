@@ -6,7 +6,7 @@
 
 #include <cstddef>
 
-#include "wintrust/wintrust.h"
+#include "wintrust/exports/wintrust.h"
 
 inline void FillFileRequest(const WCHAR* path, WINTRUST_FILE_INFO* file, WINTRUST_DATA* request) {
   *file = WINTRUST_FILE_INFO{};

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "wintrust/base/byte_view.h"
-#include "wintrust/wintrust.h"
+#include "wintrust/exports/wintrust.h"
 
 namespace wintrust::test_support {
 

@@ -11,7 +11,7 @@
 
 #include "wintrust/base/byte_view.h"
 #include "wintrust/base/openssl_ptr.h"
-#include "wintrust/wintrust.h"
+#include "wintrust/verifier/trust_records.h"
 
 namespace wintrust {
 

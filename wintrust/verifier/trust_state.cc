@@ -1,4 +1,4 @@
-#include "wintrust/trust_state.h"
+#include "wintrust/verifier/trust_state.h"
 
 #include <openssl/objects.h>
 

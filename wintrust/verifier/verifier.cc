@@ -1,4 +1,4 @@
-#include "wintrust/verifier.h"
+#include "wintrust/verifier/verifier.h"
 
 #include <openssl/objects.h>
 #include <openssl/x509v3.h>
@@ -11,7 +11,7 @@
 #include "wintrust/signature/signed_data.h"
 #include "wintrust/signature/signer_check.h"
 #include "wintrust/signature/timestamp.h"
-#include "wintrust/subject_registry.h"
+#include "wintrust/verifier/subject_registry.h"
 
 namespace wintrust {
 namespace {

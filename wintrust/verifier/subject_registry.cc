@@ -1,6 +1,6 @@
 // One row per format; a format without a row is not verified:
 // TRUST_E_SUBJECT_FORM_UNKNOWN.
-#include "wintrust/subject_registry.h"
+#include "wintrust/verifier/subject_registry.h"
 
 #include <algorithm>
 #include <array>

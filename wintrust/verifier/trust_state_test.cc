@@ -1,7 +1,7 @@
 // The records a verification leaves in its state: each chain element's
 // context and information as CryptoAPI lays them out, after a success and
 // after a failure that got as far as the signer's chain.
-#include "wintrust/trust_state.h"
+#include "wintrust/verifier/trust_state.h"
 
 #include <gtest/gtest.h>
 #include <openssl/pem.h>
@@ -13,7 +13,7 @@
 
 #include "wintrust/base/openssl_ptr.h"
 #include "wintrust/testing/test_support.h"
-#include "wintrust/verifier.h"
+#include "wintrust/verifier/verifier.h"
 
 namespace wintrust {
 namespace {

@@ -9,9 +9,9 @@
 #include <new>
 #include <unordered_set>
 
-#include "wintrust/trust_state.h"
-#include "wintrust/verifier.h"
-#include "wintrust/wintrust.h"
+#include "wintrust/exports/wintrust.h"
+#include "wintrust/verifier/trust_state.h"
+#include "wintrust/verifier/verifier.h"
 
 #define WINTRUST_EXPORT extern "C" __attribute__((visibility("default")))
 

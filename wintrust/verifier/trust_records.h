@@ -1,69 +1,21 @@
-/* The trust service's interface on Linux: the four WinTrust entry points the
- * tool calls, with the published signatures, and the published records they
- * fill in or read, laid out member for member as the 64-bit Windows headers
- * lay them out, under the same names. The tool's code includes this header on
- * Linux and the platform's <wintrust.h> on Windows, unchanged, so every name
- * here is spelled as the platform spells it.
+/* The published records the verification fills in and reads: the request,
+ * the CryptoAPI certificate records and the provider records, laid out member
+ * for member as the 64-bit Windows headers lay them out, under the same
+ * names. They live with the verification that builds them (trust_state.h);
+ * exports/wintrust.h publishes them with the entry points.
  *
  * C-compatible; depends on <stdint.h> and <stddef.h> only.
- *
- * Contract of WinVerifyTrustEx (action WINTRUST_ACTION_GENERIC_VERIFY_V2,
- * subject WTD_CHOICE_FILE):
- *  - WTD_STATEACTION_VERIFY verifies the Authenticode signature of the PE file
- *    named by pFile->pcwszFilePath and returns 0 when it is valid and trusted,
- *    otherwise the status Windows gives (TRUST_E_*, CERT_E_*, ...). Either way
- *    hWVTStateData receives a verification state that must be released with
- *    WTD_STATEACTION_CLOSE; after a success it holds the first signer and its
- *    chain, the signing certificate at index 0.
- *  - WTD_STATEACTION_CLOSE releases that state and sets hWVTStateData to null.
- *  - WTD_STATEACTION_IGNORE verifies and keeps no state.
- *  - Any other action identifier: TRUST_E_ACTION_UNKNOWN.
- * The records reached through the WTHelper functions belong to the state and
- * stay valid until it is closed; callers never change or free them.
  */
-#ifndef SIGREPORT_WINTRUST_WINTRUST_H_
-#define SIGREPORT_WINTRUST_WINTRUST_H_
+#ifndef SIGREPORT_WINTRUST_VERIFIER_TRUST_RECORDS_H_
+#define SIGREPORT_WINTRUST_VERIFIER_TRUST_RECORDS_H_
 
 #include <stddef.h>
 #include <stdint.h>
 
+#include "wintrust/base/statuses.h"
+
 #ifdef __cplusplus
 extern "C" {
-#endif
-
-/* ---- Platform type names ---------------------------------------------- */
-
-typedef uint32_t DWORD;
-typedef int32_t LONG;
-typedef int32_t HRESULT;
-typedef int BOOL;
-typedef BOOL WINBOOL;
-typedef uint8_t BYTE;
-typedef uint16_t WORD;
-typedef void* HANDLE;
-typedef void* HWND;
-typedef void* LPVOID;
-typedef char* LPSTR;
-typedef const char* LPCSTR;
-typedef void* HCERTSTORE;
-typedef void* HCRYPTMSG;
-typedef uintptr_t HCRYPTPROV;
-#ifdef __cplusplus
-typedef char16_t WCHAR; /* the tool's 16-bit text unit */
-#else
-typedef uint_least16_t WCHAR;
-#endif
-typedef WCHAR* LPWSTR;
-typedef const WCHAR* LPCWSTR;
-
-#ifndef WINAPI
-#define WINAPI
-#endif
-#ifndef TRUE
-#define TRUE 1
-#endif
-#ifndef FALSE
-#define FALSE 0
 #endif
 
 typedef struct _GUID {
@@ -77,14 +29,6 @@ typedef struct _FILETIME {
   DWORD dwLowDateTime;
   DWORD dwHighDateTime;
 } FILETIME;
-
-/* {00AAC56B-CD44-11D0-8CC2-00C04FC295EE} */
-#define WINTRUST_ACTION_GENERIC_VERIFY_V2            \
-  {                                                  \
-    0xaac56b, 0xcd44, 0x11d0, {                      \
-      0x8c, 0xc2, 0x00, 0xc0, 0x4f, 0xc2, 0x95, 0xee \
-    }                                                \
-  }
 
 /* ---- Request constants ------------------------------------------------- */
 
@@ -111,33 +55,6 @@ typedef struct _FILETIME {
 
 #define X509_ASN_ENCODING 0x00000001
 #define PKCS_7_ASN_ENCODING 0x00010000
-
-/* ---- Status codes ------------------------------------------------------ */
-
-#define SIGREPORT_HRESULT_(value) ((HRESULT)(value))
-
-#define TRUST_E_PROVIDER_UNKNOWN SIGREPORT_HRESULT_(0x800B0001L)
-#define TRUST_E_ACTION_UNKNOWN SIGREPORT_HRESULT_(0x800B0002L)
-#define TRUST_E_SUBJECT_FORM_UNKNOWN SIGREPORT_HRESULT_(0x800B0003L)
-#define TRUST_E_SUBJECT_NOT_TRUSTED SIGREPORT_HRESULT_(0x800B0004L)
-#define TRUST_E_NOSIGNATURE SIGREPORT_HRESULT_(0x800B0100L)
-#define CERT_E_EXPIRED SIGREPORT_HRESULT_(0x800B0101L)
-#define CERT_E_CRITICAL SIGREPORT_HRESULT_(0x800B0105L)
-#define CERT_E_UNTRUSTEDROOT SIGREPORT_HRESULT_(0x800B0109L)
-#define CERT_E_CHAINING SIGREPORT_HRESULT_(0x800B010AL)
-#define CERT_E_WRONG_USAGE SIGREPORT_HRESULT_(0x800B0110L)
-#define TRUST_E_SYSTEM_ERROR SIGREPORT_HRESULT_(0x80096001L)
-#define TRUST_E_NO_SIGNER_CERT SIGREPORT_HRESULT_(0x80096002L)
-#define TRUST_E_CERT_SIGNATURE SIGREPORT_HRESULT_(0x80096004L)
-#define TRUST_E_BAD_DIGEST SIGREPORT_HRESULT_(0x80096010L)
-#define TRUST_E_BASIC_CONSTRAINTS SIGREPORT_HRESULT_(0x80096019L)
-#define NTE_BAD_ALGID SIGREPORT_HRESULT_(0x80090008L)
-#define CRYPT_E_FILE_ERROR SIGREPORT_HRESULT_(0x80092003L)
-#define CRYPT_E_ASN1_EOD SIGREPORT_HRESULT_(0x80093102L)
-#define CRYPT_E_ASN1_LARGE SIGREPORT_HRESULT_(0x80093104L)
-#define CRYPT_E_ASN1_BADTAG SIGREPORT_HRESULT_(0x8009310BL)
-#define E_OUTOFMEMORY SIGREPORT_HRESULT_(0x8007000EL)
-#define E_INVALIDARG SIGREPORT_HRESULT_(0x80070057L)
 
 /* ---- Request records --------------------------------------------------- */
 
@@ -312,25 +229,8 @@ typedef struct _CRYPT_PROVIDER_DATA {
   DWORD dwUIStateFlags;
 } CRYPT_PROVIDER_DATA, *PCRYPT_PROVIDER_DATA;
 
-/* ---- Entry points ------------------------------------------------------ */
-
-HRESULT WINAPI WinVerifyTrustEx(HWND hwnd, GUID* pgActionID, WINTRUST_DATA* pWinTrustData);
-
-/* The provider data of a state that WinVerifyTrustEx returned and that is not
- * closed yet; null for any other handle. */
-CRYPT_PROVIDER_DATA* WINAPI WTHelperProvDataFromStateData(HANDLE hStateData);
-
-/* Signer idxSigner of the provider data, or, when fCounterSigner is true, its
- * counter-signer idxCounterSigner; null when absent. */
-CRYPT_PROVIDER_SGNR* WINAPI WTHelperGetProvSignerFromChain(CRYPT_PROVIDER_DATA* pProvData, DWORD idxSigner,
-                                                           BOOL fCounterSigner, DWORD idxCounterSigner);
-
-/* Certificate idxCert of the signer's chain (0: the signing certificate);
- * null when absent. */
-CRYPT_PROVIDER_CERT* WINAPI WTHelperGetProvCertFromChain(CRYPT_PROVIDER_SGNR* pSgnr, DWORD idxCert);
-
 #ifdef __cplusplus
 }
 #endif
 
-#endif /* SIGREPORT_WINTRUST_WINTRUST_H_ */
+#endif /* SIGREPORT_WINTRUST_VERIFIER_TRUST_RECORDS_H_ */

@@ -22,9 +22,9 @@
 
 #include "wintrust/base/byte_view.h"
 #include "wintrust/base/file_source.h"
+#include "wintrust/base/statuses.h"
 #include "wintrust/roots/trust_anchors.h"
-#include "wintrust/trust_state.h"
-#include "wintrust/wintrust.h"
+#include "wintrust/verifier/trust_state.h"
 
 namespace wintrust {
 

@@ -1,4 +1,4 @@
-#include "wintrust/subject_registry.h"
+#include "wintrust/verifier/subject_registry.h"
 
 #include <gtest/gtest.h>
 
