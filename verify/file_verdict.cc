@@ -3,8 +3,12 @@
 #include <array>
 #include <cstddef>
 #include <cstdio>
+#include <cstring>
+#include <ctime>
+#include <string_view>
 
 #include "platform/certificate.h"
+#include "platform/file.h"
 #include "sha1/sha1.h"
 #include "verify/status_text.h"
 
@@ -60,6 +64,61 @@ PCCERT_CONTEXT CertificateAt(const TrustFunctions& functions, CRYPT_PROVIDER_SGN
   return entry == nullptr ? nullptr : entry->pCert;
 }
 
+// The digest algorithms Authenticode signatures name, by OID.
+std::string DigestName(const char* oid) {
+  static constexpr struct {
+    const char* oid;
+    const char* name;
+  } kNames[] = {
+      {"1.3.14.3.2.26", "sha1"},
+      {"2.16.840.1.101.3.4.2.1", "sha256"},
+      {"2.16.840.1.101.3.4.2.2", "sha384"},
+      {"2.16.840.1.101.3.4.2.3", "sha512"},
+      {"1.2.840.113549.2.5", "md5"},
+  };
+  if (oid == nullptr) return {};
+  for (const auto& entry : kNames) {
+    if (std::string_view(oid) == entry.oid) return entry.name;
+  }
+  return oid;
+}
+
+// FILETIME (100 ns units since 1601) as RFC 3339 UTC; empty for none.
+std::string Rfc3339(const FILETIME& time) {
+  const uint64_t ticks = (uint64_t{time.dwHighDateTime} << 32) | time.dwLowDateTime;
+  constexpr uint64_t kTicksFrom1601To1970 = 116444736000000000;
+  if (ticks < kTicksFrom1601To1970) return {};
+  const std::time_t seconds = static_cast<std::time_t>((ticks - kTicksFrom1601To1970) / 10000000);
+  std::tm broken{};
+#if defined(_WIN32)
+  if (gmtime_s(&broken, &seconds) != 0) return {};
+#else
+  if (gmtime_r(&seconds, &broken) == nullptr) return {};
+#endif
+  char text[32];
+  std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &broken);
+  return text;
+}
+
+// What kind of signed file this is, told by its first bytes as the trust
+// service tells it, or by its name for scripts; empty when none applies.
+std::string FormatOf(const WideString& path) {
+  const platform::File file = platform::OpenForReading(path.c_str());
+  uint64_t size = 0;
+  uint8_t head[8] = {};
+  if (!file.IsOpen() || !platform::SizeOf(file, &size) || size < sizeof head ||
+      !platform::ReadExactly(file, head, sizeof head)) {
+    size = 0;
+  }
+  static constexpr uint8_t kCompoundFile[] = {0xD0, 0xCF, 0x11, 0xE0, 0xA1, 0xB1, 0x1A, 0xE1};
+  if (size != 0 && head[0] == 'M' && head[1] == 'Z') return "pe";
+  if (size != 0 && std::memcmp(head, "MSCF", 4) == 0) return "cab";
+  if (size != 0 && std::memcmp(head, kCompoundFile, sizeof kCompoundFile) == 0) return "msi";
+  if (size != 0 && std::memcmp(head, "PK\x03\x04", 4) == 0) return "appx";
+  if (size != 0 && head[0] == 0x30) return "catalog";
+  return "script";
+}
+
 void ReadSignerDetails(HANDLE state, const TrustFunctions& functions, FileVerdict* verdict) {
   CRYPT_PROVIDER_DATA* providerData = functions.wtHelperProvDataFromStateData(state);
   if (providerData == nullptr) return;
@@ -71,6 +130,13 @@ void ReadSignerDetails(HANDLE state, const TrustFunctions& functions, FileVerdic
   for (DWORD i = 0; i < signer->csCertChain; ++i) {
     const PCCERT_CONTEXT certificate = CertificateAt(functions, signer, i);
     if (certificate != nullptr) verdict->chain.push_back(platform::CertificateCommonName(certificate, false));
+  }
+  if (signer->psSigner != nullptr) verdict->digestAlgorithm = DigestName(signer->psSigner->HashAlgorithm.pszObjId);
+  CRYPT_PROVIDER_SGNR* counterSigner = functions.wtHelperGetProvSignerFromChain(providerData, 0, TRUE, 0);
+  const PCCERT_CONTEXT authority = counterSigner == nullptr ? nullptr : CertificateAt(functions, counterSigner, 0);
+  if (authority != nullptr) {
+    verdict->timestamp =
+        TimestampDetails{Rfc3339(counterSigner->sftVerifyAsOf), platform::CertificateCommonName(authority, false)};
   }
 }
 
@@ -97,8 +163,9 @@ FileVerdict VerifyOneFile(TrustPlatform& platform, const TrustFunctions& functio
   verdict.status = static_cast<uint32_t>(functions.winVerifyTrustEx(nullptr, &action, &request));
   if (IsReadFailure(verdict.status)) {
     verdict.error = DescribeStatus(verdict.status).explanation;
-  } else if (request.hWVTStateData != nullptr) {
-    ReadSignerDetails(request.hWVTStateData, functions, &verdict);
+  } else {
+    if (request.hWVTStateData != nullptr) ReadSignerDetails(request.hWVTStateData, functions, &verdict);
+    if (verdict.status != static_cast<uint32_t>(TRUST_E_SUBJECT_FORM_UNKNOWN)) verdict.format = FormatOf(path);
   }
 
   request.dwStateAction = WTD_STATEACTION_CLOSE;

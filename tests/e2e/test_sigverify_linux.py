@@ -14,8 +14,10 @@ from harness import BUILD_DIR, InstallationTestCase, ordinary_user_options
 
 REPORT_ERROR = re.compile(r"WinVerifyTrustEx Error hr=(\w+)")
 REPORT_KEY = re.compile(r"PublicKeyHash: ([0-9a-f]{40})")
-# Statuses given once the signing certificate is known: the signer is named.
-SIGNER_KNOWN = {0, 0x800B0101, 0x800B0109, 0x800B010A, 0x800B0110, 0x80096004}
+# Statuses given once the signature is read: the signer is named.
+SIGNER_KNOWN = {0, 0x800B0101, 0x800B0109, 0x800B010A, 0x800B0110, 0x80096004, 0x80096010}
+FORMATS = {".exe": "pe", ".cab": "cab", ".msi": "msi", ".msp": "msi", ".mst": "msi", ".ps1": "script", ".psm1": "script",
+           ".appx": "appx", ".appxbundle": "appx", ".cat": "catalog"}
 
 
 def openssl_field(cert_path, *options):
@@ -75,6 +77,8 @@ class SigverifyTest(InstallationTestCase):
                 self.assertEqual(status == 0, verdict["trusted"])
                 if key:
                     self.assertEqual(key, verdict["signer"]["key_hash"])
+                if status != 0x800B0003:
+                    self.assertEqual(FORMATS[os.path.splitext(fixture.name)[1]], verdict["format"])
 
     def test_signer_and_chain_as_openssl_reads_them(self):
         rows = [f for f in self.fixtures if f.status in SIGNER_KNOWN and f.signer_key_sha1]
@@ -83,10 +87,13 @@ class SigverifyTest(InstallationTestCase):
             manifest = {os.path.basename(e["file"]): e for e in json.load(file)["fixtures"]}
         for fixture, verdict in zip(rows, verdicts):
             with self.subTest(fixture.name):
-                signer_path = os.path.join(signed_fixtures.FIXTURE_DIR, manifest[fixture.name]["signer"])
+                entry = manifest[fixture.name]
+                signer_path = os.path.join(signed_fixtures.FIXTURE_DIR, entry["signer"])
                 expected = dict(openssl_details(signer_path), key_hash=fixture.signer_key_sha1)
                 self.assertEqual(expected, verdict["signer"])
                 self.assertEqual(expected["subject"], verdict["chain"][0])
+                if entry.get("digest"):
+                    self.assertEqual(entry["digest"], verdict["digest_algorithm"])
                 if fixture.status == 0:
                     root = os.path.join(signed_fixtures.FIXTURE_DIR, manifest[fixture.name]["root"])
                     self.assertEqual(openssl_details(root)["subject"], verdict["chain"][-1])
@@ -118,6 +125,20 @@ class SigverifyTest(InstallationTestCase):
             with self.subTest(arguments):
                 run = self.sigverify(*arguments)
                 self.assertEqual((status, stdout, stderr), (run.returncode, run.stdout.decode(), run.stderr.decode()))
+
+    def test_timestamp_named_with_its_time_and_authority(self):
+        by_name = {f.name: f.path for f in self.fixtures}
+        rows = [("pe64-timestamped.exe", "2024-01-02T00:00:00Z"),
+                ("pe64-sha256-expired-timestamped.exe", "2020-06-01T00:00:00Z"),
+                ("pe64-expired-legacy-timestamp.exe", "2020-06-01T00:00:00Z"), ("pe64-rsa-sha256.exe", None)]
+        verdicts = self.json_lines(self.sigverify("--json", *[by_name[name] for name, _ in rows]))
+        for (name, time), verdict in zip(rows, verdicts):
+            with self.subTest(name):
+                expected = {"time": time, "signer": "sigreport SHA-256 time stamping"} if time else None
+                self.assertEqual(expected, verdict["timestamp"])
+        line = self.sigverify(by_name["pe64-timestamped.exe"]).stdout.decode()
+        self.assertTrue(line.endswith(', timestamp 2024-01-02T00:00:00Z by "sigreport SHA-256 time stamping"\n'),
+                        line)
 
     def test_help_and_version(self):
         run = self.sigverify("--help")
