@@ -1,10 +1,10 @@
 #include "verify/file_verdict.h"
 
 #include <array>
+#include <chrono>
 #include <cstddef>
 #include <cstdio>
 #include <cstring>
-#include <ctime>
 #include <string_view>
 
 #include "platform/certificate.h"
@@ -88,15 +88,16 @@ std::string Rfc3339(const FILETIME& time) {
   const uint64_t ticks = (uint64_t{time.dwHighDateTime} << 32) | time.dwLowDateTime;
   constexpr uint64_t kTicksFrom1601To1970 = 116444736000000000;
   if (ticks < kTicksFrom1601To1970) return {};
-  const std::time_t seconds = static_cast<std::time_t>((ticks - kTicksFrom1601To1970) / 10000000);
-  std::tm broken{};
-#if defined(_WIN32)
-  if (gmtime_s(&broken, &seconds) != 0) return {};
-#else
-  if (gmtime_r(&seconds, &broken) == nullptr) return {};
-#endif
+  using std::chrono::days;
+  const std::chrono::seconds since1970{static_cast<int64_t>((ticks - kTicksFrom1601To1970) / 10000000)};
+  const std::chrono::sys_days day = std::chrono::floor<days>(std::chrono::sys_seconds(since1970));
+  const std::chrono::year_month_day date(day);
+  const std::chrono::hh_mm_ss clock(std::chrono::sys_seconds(since1970) - day);
   char text[32];
-  std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &broken);
+  std::snprintf(text, sizeof text, "%04d-%02u-%02uT%02d:%02d:%02dZ", static_cast<int>(date.year()),
+                static_cast<unsigned>(date.month()), static_cast<unsigned>(date.day()),
+                static_cast<int>(clock.hours().count()), static_cast<int>(clock.minutes().count()),
+                static_cast<int>(clock.seconds().count()));
   return text;
 }
 
