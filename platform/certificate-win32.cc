@@ -1,9 +1,11 @@
+// The certificate's header brings in <windows.h> and <wintrust.h>, which
+// must come before <wincrypt.h>.
+#include "platform/certificate.h"
+
 #include <wincrypt.h>
-#include <windows.h>
 
 #include <vector>
 
-#include "platform/certificate.h"
 #include "platform/utf8.h"
 
 namespace platform {

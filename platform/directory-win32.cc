@@ -1,5 +1,7 @@
 #include <windows.h>
 
+#include <memory>
+
 #include "platform/directory.h"
 
 namespace platform {

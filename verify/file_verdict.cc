@@ -144,7 +144,9 @@ void ReadSignerDetails(HANDLE state, const TrustFunctions& functions, FileVerdic
 }  // namespace
 
 FileVerdict VerifyOneFile(TrustPlatform& platform, const TrustFunctions& functions, const WideString& path) {
-  GUID action = WINTRUST_ACTION_GENERIC_VERIFY_V2;
+  // WINTRUST_ACTION_GENERIC_VERIFY_V2, which the Windows headers keep in
+  // <softpub.h>.
+  GUID action = {0x00AAC56B, 0xCD44, 0x11D0, {0x8C, 0xC2, 0x00, 0xC0, 0x4F, 0xC2, 0x95, 0xEE}};
 
   WINTRUST_FILE_INFO file = {};
   file.cbStruct = sizeof(file);

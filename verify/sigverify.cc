@@ -6,6 +6,7 @@
 #include "platform/certificate.h"
 #include "platform/console.h"
 #include "platform/utf8.h"
+#include "sha1/sha1.h"
 #include "trust/trust_functions.h"
 #include "trust/trust_platform.h"
 #include "verify/file_verdict.h"
@@ -90,6 +91,11 @@ int RunSigverify(const std::vector<WideString>& arguments) {
     progress.Update(index + 1);
     return true;
   };
+  // The SHA-1 engine picks its block function on first use and keeps the
+  // processor's features in a plain global: that first use happens here,
+  // before any worker starts, so the workers only ever read it.
+  Sha1Hasher warmUp = {};
+  warmUp.Init();
   RunInOrder(targets.size(), jobs, verify, deliver);
   progress.Erase();
   trustPlatform.ReleaseLibrary(module);
