@@ -263,7 +263,8 @@ def root_index_seeds(fixtures, indexer):
         program = os.path.join(fixtures, "pki", "program")
         output = os.path.join(program, "seed-root-program.idx")
         subprocess.run([indexer, os.path.join(program, "authroot.stl"),
-                        os.path.join(program, "roots.pem"), output], check=True)
+                        os.path.join(program, "roots.pem"),
+                        os.path.join(program, "required-roots.txt"), output], check=True)
         with open(output, "rb") as handle:
             seeds["test-list.idx"] = handle.read()
         os.remove(output)

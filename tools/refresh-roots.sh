@@ -33,7 +33,9 @@ scratch=$(mktemp -d)
 trap 'rm -rf "$scratch"' EXIT
 # Only the certificate blocks are kept, as in the shipped file.
 awk '/-----BEGIN CERTIFICATE-----/{keep=1} keep{print} /-----END CERTIFICATE-----/{keep=0}' "$pem" >"$scratch/roots.pem"
-"$build/bin/make_root_index" "$list" "$scratch/roots.pem" "$scratch/check.idx"
+# The roots Windows requires (wintrust/roots/required-roots.txt) must all
+# still be in the new list.
+"$build/bin/make_root_index" "$list" "$scratch/roots.pem" wintrust/roots/required-roots.txt "$scratch/check.idx"
 
 cp "$list" wintrust/roots/authroot.stl
 cp "$scratch/roots.pem" wintrust/roots/roots.pem

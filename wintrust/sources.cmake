@@ -60,5 +60,5 @@ set(WINTRUST_EXPORT_USES verifier)
 
 # What reads the root program's trust list and writes the index of its roots:
 # the build tool and the tests, never the library.
-set(WINTRUST_ROOT_INDEXER_SOURCES root_indexer/root_index_builder.cc root_indexer/trust_list.cc)
+set(WINTRUST_ROOT_INDEXER_SOURCES root_indexer/required_roots.cc root_indexer/root_index_builder.cc root_indexer/trust_list.cc)
 set(WINTRUST_ROOT_INDEXER_USES signature)

@@ -29,16 +29,6 @@ std::array<uint8_t, 20> Thumbprint(X509* certificate) {
   return thumbprint;
 }
 
-std::string Hex(ByteView bytes) {
-  static const char kDigits[] = "0123456789abcdef";
-  std::string text;
-  for (uint8_t byte : bytes) {
-    text += kDigits[byte >> 4];
-    text += kDigits[byte & 15];
-  }
-  return text;
-}
-
 }  // namespace
 
 std::optional<Bytes> BuildRootIndex(const std::vector<ListedRoot>& listed, const std::vector<X509Ptr>& certificates,
@@ -57,7 +47,7 @@ std::optional<Bytes> BuildRootIndex(const std::vector<ListedRoot>& listed, const
     std::array<uint8_t, 20> thumbprint = Thumbprint(certificate.get());
     auto found = limits.find(thumbprint);
     if (found == limits.end()) {
-      *error = "certificate " + Hex(thumbprint) + " is not in the trust list";
+      *error = "certificate " + ThumbprintHex(thumbprint) + " is not in the trust list";
       return std::nullopt;
     }
     int ok = 0;
@@ -67,7 +57,7 @@ std::optional<Bytes> BuildRootIndex(const std::vector<ListedRoot>& listed, const
     int length = i2d_X509(certificate.get(), &der);
     if (!ok || length <= 0) {
       OPENSSL_free(der);
-      *error = "certificate " + Hex(thumbprint) + " cannot be encoded";
+      *error = "certificate " + ThumbprintHex(thumbprint) + " cannot be encoded";
       return std::nullopt;
     }
     pending.push_back({nameHash, thumbprint, found->second, Bytes(der, der + length)});
@@ -75,7 +65,7 @@ std::optional<Bytes> BuildRootIndex(const std::vector<ListedRoot>& listed, const
     limits.erase(found);
   }
   if (!limits.empty()) {
-    *error = "the trust list names " + Hex(limits.begin()->first) + ", which is not among the certificates";
+    *error = "the trust list names " + ThumbprintHex(limits.begin()->first) + ", which is not among the certificates";
     return std::nullopt;
   }
   std::sort(pending.begin(), pending.end(), [](const Pending& a, const Pending& b) {

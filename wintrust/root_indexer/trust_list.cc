@@ -160,4 +160,14 @@ std::optional<std::vector<ListedRoot>> ReadTrustList(ByteView signedList) {
   return roots;
 }
 
+std::string ThumbprintHex(const std::array<uint8_t, 20>& thumbprint) {
+  static const char kDigits[] = "0123456789abcdef";
+  std::string text;
+  for (uint8_t byte : thumbprint) {
+    text += kDigits[byte >> 4];
+    text += kDigits[byte & 15];
+  }
+  return text;
+}
+
 }  // namespace wintrust

@@ -7,6 +7,7 @@
 
 #include <array>
 #include <optional>
+#include <string>
 #include <vector>
 
 #include "wintrust/base/byte_view.h"
@@ -24,5 +25,8 @@ struct ListedRoot {
 // list, encapsulated directly or inside an OCTET STRING. The signature is
 // not checked here. Nothing when the bytes are not such a list.
 std::optional<std::vector<ListedRoot>> ReadTrustList(ByteView signedList);
+
+// A thumbprint as lower-case hexadecimal, for the build's messages.
+std::string ThumbprintHex(const std::array<uint8_t, 20>& thumbprint);
 
 }  // namespace wintrust

@@ -10,6 +10,7 @@
 
 #include "wintrust/base/file_source.h"
 #include "wintrust/chain/chain_policy.h"
+#include "wintrust/root_indexer/required_roots.h"
 #include "wintrust/root_indexer/root_index_builder.h"
 #include "wintrust/root_indexer/trust_list.h"
 #include "wintrust/roots/root_index.h"
@@ -24,6 +25,7 @@ using test_support::FixtureEntry;
 
 const std::string kShippedList = WINTRUST_ROOTS_DIR "/authroot.stl";
 const std::string kShippedRoots = WINTRUST_ROOTS_DIR "/roots.pem";
+const std::string kShippedRequired = WINTRUST_ROOTS_DIR "/required-roots.txt";
 
 std::vector<X509Ptr> ReadPem(const std::string& path) {
   Bytes pem = test_support::ReadWholeFile(path);
@@ -37,15 +39,33 @@ std::vector<X509Ptr> ReadPem(const std::string& path) {
   return certificates;
 }
 
-// The index of a trust list and its roots, made as the build makes it.
-std::optional<RootIndex> IndexOf(const std::string& list, const std::string& roots) {
+// The roots of a trust list with the limits the build gives them: those of
+// the list, and for the roots `required` names those of Windows' own copy.
+std::optional<std::vector<ListedRoot>> ListedWithRequired(const std::string& list, const std::string& required) {
   auto listed = ReadTrustList(test_support::ReadWholeFile(list));
-  if (!listed) return std::nullopt;
+  Bytes text = test_support::ReadWholeFile(required);
+  std::string error;
+  auto requiredRoots =
+      ReadRequiredRoots(std::string_view(reinterpret_cast<const char*>(text.data()), text.size()), &error);
+  EXPECT_TRUE(requiredRoots) << error;
+  if (!listed || !requiredRoots) return std::nullopt;
+  EXPECT_TRUE(ApplyRequiredRoots(*requiredRoots, &*listed, &error)) << error;
+  return listed;
+}
+
+// The index of a trust list, its roots and the roots Windows requires, as
+// bytes made as the build makes them.
+Bytes IndexBytes(const std::string& list, const std::string& roots, const std::string& required) {
+  auto listed = ListedWithRequired(list, required);
+  if (!listed) return {};
   std::string error;
   auto bytes = BuildRootIndex(*listed, ReadPem(roots), &error);
   EXPECT_TRUE(bytes) << error;
-  if (!bytes) return std::nullopt;
-  return RootIndex::FromBytes(std::move(*bytes));
+  return bytes ? *bytes : Bytes();
+}
+
+std::optional<RootIndex> IndexOf(const std::string& list, const std::string& roots, const std::string& required) {
+  return RootIndex::FromBytes(IndexBytes(list, roots, required));
 }
 
 const ListedRoot* Find(const std::vector<ListedRoot>& roots, const std::string& thumbprint) {
@@ -108,7 +128,7 @@ TEST(TrustList, ShippedListIsSignedUnderTheProgramsRoots) {
 
   // The signer's chain, anchored on the roots the index finds by name and
   // nothing else, judged while the signer's certificate was valid.
-  auto index = IndexOf(kShippedList, kShippedRoots);
+  auto index = IndexOf(kShippedList, kShippedRoots, kShippedRequired);
   ASSERT_TRUE(index);
   TrustAnchors anchors(std::move(index));
   X509StorePtr store(X509_STORE_new());
@@ -135,8 +155,68 @@ TEST(TrustList, ShippedListIsSignedUnderTheProgramsRoots) {
   EXPECT_NE(anchors.LimitsOf(top), nullptr) << "the chain ends at one of the program's roots";
 }
 
-TEST(RootIndex, BuildMatchesTheInstalledIndexAndFindsEveryRoot) {
+TEST(TrustList, RootsWindowsRequiresCarryTheLimitsOfItsOwnCopy) {
+  auto roots = ListedWithRequired(kShippedList, kShippedRequired);
+  ASSERT_TRUE(roots);
+  // Microsoft Root Certificate Authority (2001): neither its disabled date
+  // nor its not-before date, every usage.
+  const ListedRoot* root2001 = Find(*roots, "cdd4eeae6000ac7f40c3802c171e30148030c072");
+  ASSERT_NE(root2001, nullptr);
+  EXPECT_EQ(root2001->limits.disabledFrom, 0);
+  EXPECT_EQ(root2001->limits.notBefore, 0);
+  EXPECT_FALSE(root2001->limits.enabled.present);
+  // Thawte Timestamping CA: time stamping only, as Windows ships it, not
+  // the program's dates.
+  const ListedRoot* thawte = Find(*roots, "be36a4562fb2ee05dbb3d32323adf445084ed656");
+  ASSERT_NE(thawte, nullptr);
+  EXPECT_EQ(thawte->limits.enabled.usages, kUsageTimeStamping);
+  EXPECT_EQ(thawte->limits.disabledFrom, 0);
+  // A root Windows does not require keeps the program's limits.
+  const ListedRoot* rsa2017 = Find(*roots, "73a5e64a3bff8316ff0edccc618a906e4eae4d74");
+  ASSERT_NE(rsa2017, nullptr);
+  EXPECT_TRUE(rsa2017->limits.enabled.present);
+  EXPECT_EQ(rsa2017->limits.enabled.usages, 0);
+}
+
+struct RequiredListCase {
+  const char* what;
+  const char* text;
+  const char* error;  // what the error says; null when the list reads
+};
+
+const RequiredListCase kRequiredListCases[] = {
+    {"comments and blank lines", "# note\n\n  cdd4eeae6000ac7f40c3802c171e30148030c072 all A root # why\n", nullptr},
+    {"usages joined by a comma", "cdd4eeae6000ac7f40c3802c171e30148030c072 time-stamping,code-signing A root\n",
+     nullptr},
+    {"a short thumbprint", "cdd4eeae6000ac7f40c3802c171e30148030c0 all A root\n", "line 1: not a SHA-1"},
+    {"upper-case hexadecimal", "CDD4EEAE6000AC7F40C3802C171E30148030C072 all A root\n", "line 1: not a SHA-1"},
+    {"an unknown usage", "\ncdd4eeae6000ac7f40c3802c171e30148030c072 server-auth A root\n", "line 2: usages"},
+    {"an empty usage", "cdd4eeae6000ac7f40c3802c171e30148030c072 code-signing, A root\n", "line 1: usages"},
+    {"no name", "cdd4eeae6000ac7f40c3802c171e30148030c072 all\n", "line 1: the root's name"},
+    {"a root twice", "cdd4eeae6000ac7f40c3802c171e30148030c072 all A\ncdd4eeae6000ac7f40c3802c171e30148030c072 all A\n",
+     "line 2: the root is listed twice"},
+};
+
+TEST(RequiredRoots, ReadsTheListOrSaysWhichLineIsWrong) {
+  for (const RequiredListCase& row : kRequiredListCases) {
+    std::string error;
+    auto roots = ReadRequiredRoots(row.text, &error);
+    EXPECT_EQ(roots.has_value(), row.error == nullptr) << row.what << ": " << error;
+    if (row.error != nullptr) {
+      EXPECT_EQ(error.find(row.error), 0u) << row.what << ": " << error;
+    }
+  }
+  std::string error;
+  auto roots = ReadRequiredRoots("0000000000000000000000000000000000000000 all Not listed\n", &error);
+  ASSERT_TRUE(roots) << error;
   auto listed = ReadTrustList(test_support::ReadWholeFile(kShippedList));
+  ASSERT_TRUE(listed);
+  EXPECT_FALSE(ApplyRequiredRoots(*roots, &*listed, &error));
+  EXPECT_NE(error.find("is not in the trust list"), std::string::npos) << error;
+}
+
+TEST(RootIndex, BuildMatchesTheInstalledIndexAndFindsEveryRoot) {
+  auto listed = ListedWithRequired(kShippedList, kShippedRequired);
   ASSERT_TRUE(listed);
   std::vector<X509Ptr> roots = ReadPem(kShippedRoots);
   std::string error;
@@ -271,22 +351,14 @@ HRESULT VerifyWithAnchors(const std::string& path, TrustAnchors* anchors) {
 }
 
 // The test trust list's roots as the program's roots, made the way the build
-// makes the real ones.
-std::optional<RootIndex> TestIndex() {
-  std::string dir = test_support::FixtureDir();
-  return IndexOf(dir + "/pki/program/authroot.stl", dir + "/pki/program/roots.pem");
+// makes the real ones, as bytes.
+Bytes TestIndexBytes() {
+  std::string program = test_support::FixtureDir() + "/pki/program/";
+  return IndexBytes(program + "authroot.stl", program + "roots.pem", program + "required-roots.txt");
 }
 
-// The same index as bytes.
-Bytes TestIndexBytes() {
-  std::string dir = test_support::FixtureDir();
-  auto listed = ReadTrustList(test_support::ReadWholeFile(dir + "/pki/program/authroot.stl"));
-  EXPECT_TRUE(listed);
-  if (!listed) return {};
-  std::string error;
-  auto bytes = BuildRootIndex(*listed, ReadPem(dir + "/pki/program/roots.pem"), &error);
-  EXPECT_TRUE(bytes) << error;
-  return bytes ? *bytes : Bytes();
+std::optional<RootIndex> TestIndex() {
+  return RootIndex::FromBytes(TestIndexBytes());
 }
 
 // The status a verification anchored on the index `bytes` gives the fixture
@@ -381,7 +453,7 @@ INSTANTIATE_TEST_SUITE_P(Generated, RootProgramFixtureTest,
 
 TEST(RootProgram, FixturesArePresent) {
   ASSERT_FALSE(test_support::FixtureDir().empty()) << "WINTRUST_FIXTURES is not set";
-  EXPECT_EQ(test_support::LoadManifest("root-program.tsv").size(), 6u);
+  EXPECT_EQ(test_support::LoadManifest("root-program.tsv").size(), 7u);
 }
 
 TEST(RootProgram, RootsAUserAddsComeOnTopOfTheProgramsRoots) {

@@ -45,7 +45,23 @@ X509* FindSignerCertificate(const SignerInfo& signer, const std::vector<X509Ptr>
   return nullptr;
 }
 
-SignerCheck VerifySigner(const SignerInfo& signer, X509* certificate, ByteView content) {
+namespace {
+
+// Whether the RSA PKCS#1 v1.5 `signature` by `key` holds, after its padding,
+// exactly the `md` digest of `signedBytes` and nothing else.
+bool HoldsBareDigest(EVP_PKEY* key, const EVP_MD* md, ByteView signedBytes, ByteView signature) {
+  auto digest = Digest(md, signedBytes);
+  // No digest is set on the context: the payload is compared with the
+  // digest as it stands, length included.
+  EvpPkeyCtxPtr context(EVP_PKEY_CTX_new(key, nullptr));
+  return digest && context && EVP_PKEY_verify_init(context.get()) == 1 &&
+         EVP_PKEY_CTX_set_rsa_padding(context.get(), RSA_PKCS1_PADDING) > 0 &&
+         EVP_PKEY_verify(context.get(), signature.data(), signature.size(), digest->data(), digest->size()) == 1;
+}
+
+}  // namespace
+
+SignerCheck VerifySigner(const SignerInfo& signer, X509* certificate, ByteView content, RsaPayload rsaPayload) {
   const EVP_MD* md = DigestForOid(signer.digestAlgorithm);
   if (md == nullptr) return SignerCheck::kUnsupportedDigest;
   // RSASSA-PSS names its own hash, mask hash and salt; every other
@@ -101,7 +117,12 @@ SignerCheck VerifySigner(const SignerInfo& signer, X509* certificate, ByteView c
   }
   int verified = EVP_DigestVerify(context.get(), signer.signature.data(), signer.signature.size(), signedBytes.data(),
                                   signedBytes.size());
-  return verified == 1 ? SignerCheck::kOk : SignerCheck::kBadSignature;
+  if (verified == 1) return SignerCheck::kOk;
+  if (rsaPayload == RsaPayload::kDigestInfoOrBareDigest && !pss && EVP_PKEY_get_id(key) == EVP_PKEY_RSA &&
+      HoldsBareDigest(key, md, signedBytes, signer.signature)) {
+    return SignerCheck::kOk;
+  }
+  return SignerCheck::kBadSignature;
 }
 
 }  // namespace wintrust

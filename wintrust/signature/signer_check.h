@@ -25,9 +25,20 @@ enum class SignerCheck {
   kBadSignature,       // the signature does not verify with the certificate
 };
 
+// What an RSA PKCS#1 v1.5 signature may hold once its padding is removed.
+enum class RsaPayload {
+  kDigestInfo,  // the digest inside a DigestInfo naming its algorithm, as PKCS #1 asks
+  // That, or exactly the bare digest of the signed bytes, as time-stamp
+  // authorities of the years around 2010 signed their legacy
+  // countersignatures (docs/DESIGN.md, "Legacy countersignatures over a
+  // bare digest").
+  kDigestInfoOrBareDigest,
+};
+
 // Checks that `signer` signed `content` (SignedData::signedContent, or for a
 // legacy countersignature the signature value it countersigns) with the key
 // of `certificate`.
-SignerCheck VerifySigner(const SignerInfo& signer, X509* certificate, ByteView content);
+SignerCheck VerifySigner(const SignerInfo& signer, X509* certificate, ByteView content,
+                         RsaPayload rsaPayload = RsaPayload::kDigestInfo);
 
 }  // namespace wintrust

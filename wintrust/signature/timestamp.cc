@@ -67,7 +67,9 @@ TimestampSearch CheckRfc3161(ByteView token, const SignerInfo& signer, const std
 }
 
 // PKCS#9 counterSignature: a SignerInfo over the countersigned signature
-// value, stating the time in its signingTime attribute.
+// value, stating the time in its signingTime attribute. Its RSA signature
+// may hold the bare digest of its attributes, as many authorities' of the
+// years around 2010 do; nothing else about it is read more leniently.
 TimestampSearch CheckLegacy(ByteView element, const SignerInfo& signer, const std::vector<X509Ptr>& certificates,
                             TrustAnchors* anchors, SignatureBudget* budget) {
   SignerInfo counterSigner;
@@ -81,8 +83,8 @@ TimestampSearch CheckLegacy(ByteView element, const SignerInfo& signer, const st
   auto when = ReadAsn1Time(times[0]);
   X509* authority = FindSignerCertificate(counterSigner, certificates);
   if (!when || authority == nullptr) return {};
-  return Judge(VerifySigner(counterSigner, authority, signer.signature), authority, certificates, anchors, budget,
-               *when);
+  return Judge(VerifySigner(counterSigner, authority, signer.signature, RsaPayload::kDigestInfoOrBareDigest), authority,
+               certificates, anchors, budget, *when);
 }
 
 }  // namespace

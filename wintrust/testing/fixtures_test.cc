@@ -37,6 +37,9 @@ const std::map<std::string, std::string> kOsslsigncodeDisagrees = {
     {"files/ps1-late-utf8-signed-as-ansi.ps1",
      "osslsigncode reads every script without a byte-order mark as UTF-8; "
      "Windows reads this one in the ANSI code page"},
+    {"files/pe64-expired-legacy-timestamp-bare-sha1.exe",
+     "OpenSSL's PKCS#7 verifier wants a DigestInfo in the countersignature's RSA signature; Windows takes the bare "
+     "digest legacy time-stamp authorities signed"},
     {"files/pe64-rsa-pss.exe",
      "osslsigncode checks the signer's signature through OpenSSL's PKCS#7 "
      "verifier, which knows RSA PKCS#1 v1.5 padding only; Windows verifies "

@@ -155,6 +155,12 @@ const RealWorldFile kRealWorldFiles[] = {
      {Registry::kNpm, "electron-winstaller@5.4.4"},
      "package/vendor/signtool.exe",
      0},
+    {"nuget, signed in 2018 under Microsoft Code Signing PCA: its certificate and its time-stamp authority's were "
+     "issued after the not-before date the program gives Microsoft Root Certificate Authority, a root Windows "
+     "requires",
+     {Registry::kNpm, "grunt-nuget@0.3.1"},
+     "package/libs/nuget.exe",
+     0},
     {"deno, three-day certificate under the Identity Verification root, RFC 3161 timestamp",
      {Registry::kNpm, "@deno/win32-x64@2.9.6"},
      "package/deno.exe",
