@@ -17,7 +17,10 @@ void ProgressLine::Erase() {
 void ProgressLine::Update(size_t done) {
   if (!enabled_) return;
   const Clock::time_point now = Clock::now();
-  if (done < total_ && now - lastDrawn_ < std::chrono::milliseconds(100)) return;
+  // The first file done draws the line at once; later ones at most ten
+  // times a second.
+  if (done < total_ && drawnOnce_ && now - lastDrawn_ < std::chrono::milliseconds(100)) return;
+  drawnOnce_ = true;
   lastDrawn_ = now;
   Erase();
   if (done >= total_) return;

@@ -13,7 +13,8 @@ class ProgressLine {
 
   // Call before writing a line to standard output: erases the progress line.
   void Erase();
-  // Call after a file is done: redraws it, at most ten times a second.
+  // Call after a file is done: draws it for the first file, then at most
+  // ten times a second.
   void Update(size_t done);
 
   // "done/total files, rate files/s", without any control characters.
@@ -23,6 +24,7 @@ class ProgressLine {
   using Clock = std::chrono::steady_clock;
   bool enabled_;
   bool shown_ = false;
+  bool drawnOnce_ = false;
   size_t total_;
   Clock::time_point start_;
   Clock::time_point lastDrawn_;
