@@ -1,24 +1,32 @@
 #!/usr/bin/env python3
-"""Times a verification of a signature whose certificate bag was padded by
+"""Times verifications of a signature whose certificate bag was padded by
 someone who does not hold any of its keys: the certificates are outside what
-the signature covers, so anyone can add them to a signed file.
-
-Two files of about 4.3 MB, made from the fixtures' signed program:
-  slow      4096 impostors of the intermediate (its subject name and key
-            identifier, each with a key of its own whose RSA public exponent
-            has 2046 bits) ahead of the real intermediate, and eight RFC 3161
-            countersignatures whose signer is issued by the intermediate, so
-            that each starts a chain search through the impostors;
-  ordinary  the same with public exponent 65537.
+the signature covers, so anyone can add them to a signed file. Every file is
+made from the fixtures' signed program, with eight RFC 3161
+countersignatures whose signer is issued by the intermediate, so that each
+starts a chain through the same bag:
+  slow       4096 impostors of the intermediate (its subject name and key
+             identifier, each with a key of its own whose RSA public exponent
+             has 2046 bits) ahead of the real intermediate, about 4.3 MB;
+  ordinary   the same with public exponent 65537;
+  unrelated  100,000 certificates of other names with P-256 keys, about 30 MB;
+  widest     as many of the smallest impostors with ordinary keys (no
+             extensions, an empty signature) as a 60 MiB bag holds, ahead of
+             the real intermediate: the most checks a signature within the
+             size cap can ask for;
+and a user roots file (SSL_CERT_FILE) of 136,000 certificates of other names
+with the right root last, about 60 MiB, for the unpadded file.
 The impostors are never checked themselves, only used to check the
 certificate below them, so their own signatures are filler and their moduli
 random odd numbers: no key is generated, and every impostor still costs one
 public-key operation of its size.
 
-A benchmark, not a test: prints the median processor time of each
-(wintrust_leakcheck, which verifies through libwintrust.so as the tool
-does), the verdicts and the ratio slow / ordinary; exits 1 when the ratio is above 2 or the ordinary file
-takes 1 s or more.
+A benchmark, not a test: prints the median processor time and the largest
+resident size of each verification (wintrust_leakcheck, which verifies
+through libwintrust.so as the tool does), its verdict, and the ratio slow /
+ordinary; exits 1 when a goal is missed: every file trusted, the ratio at
+most 2, ordinary and unrelated under 1 s, unrelated under 128 MB, the roots
+file under 2 s and 256 MB, widest under 2.5 s.
 
 Usage: check_padded_bag.py BUILD_DIR FIXTURE_DIR [--runs N]
 
@@ -32,6 +40,7 @@ import random
 import statistics
 import subprocess
 import sys
+import tempfile
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests", "fixtures"))
 import make_fixtures  # noqa: E402  (the DER and PE helpers the fixtures are built with)
@@ -39,8 +48,12 @@ from make_fixtures import der_children, der_encode, der_header, der_oid  # noqa:
 
 IMPOSTORS = 4096
 COUNTERSIGNATURES = 8
+UNRELATED = 100000
+ROOTS = 136000
+WIDEST_BAG = 60 << 20
 RFC3161_ATTRIBUTE = der_oid("1.3.6.1.4.1.311.3.3.1")
 SHA256_WITH_RSA = der_encode(0x30, der_oid("1.2.840.113549.1.1.11") + b"\x05\x00")
+ECDSA_WITH_SHA256 = der_encode(0x30, der_oid("1.2.840.10045.4.3.2"))
 RSA_ENCRYPTION = der_encode(0x30, der_oid("1.2.840.113549.1.1.1") + b"\x05\x00")
 
 
@@ -72,6 +85,43 @@ def impostor(intermediate, serial, exponent, rng):
     body = tbs[0] + integer(serial) + tbs[2] + tbs[3] + tbs[4] + tbs[5] + spki + b"".join(tbs[7:])
     filler = bytes(rng.getrandbits(8) for _ in range(256))
     return der_encode(0x30, der_encode(0x30, body) + SHA256_WITH_RSA + der_encode(0x03, b"\x00" + filler))
+
+
+def smallest_impostor(intermediate, serial, rng):
+    """An impostor with nothing but what makes it a candidate: no version, no
+    extensions, an empty signature."""
+    tbs = children(children(intermediate)[0])
+    modulus = rng.getrandbits(2048) | (1 << 2047) | 1
+    key = der_encode(0x30, integer(modulus) + integer(65537))
+    spki = der_encode(0x30, RSA_ENCRYPTION + der_encode(0x03, b"\x00" + key))
+    body = integer(serial) + tbs[2] + tbs[3] + tbs[4] + tbs[5] + spki
+    return der_encode(0x30, der_encode(0x30, body) + SHA256_WITH_RSA + der_encode(0x03, b"\x00"))
+
+
+def name_of(common_name):
+    """A Name with one commonName."""
+    attribute = der_encode(0x30, der_oid("2.5.4.3") + der_encode(0x0C, common_name.encode()))
+    return der_encode(0x30, der_encode(0x31, attribute))
+
+
+def unrelated(spki, serial, validity, rng):
+    """A certificate of a name no chain asks for, with a real P-256 key and
+    a signature of filler."""
+    body = (der_encode(0xA0, integer(2)) + integer(serial) + ECDSA_WITH_SHA256 + name_of("unrelated issuer")
+            + validity + name_of("unrelated certificate %d" % serial) + spki)
+    filler = bytes(rng.getrandbits(8) for _ in range(70))
+    return der_encode(0x30, der_encode(0x30, body) + ECDSA_WITH_SHA256 + der_encode(0x03, b"\x00" + filler))
+
+
+def p256_public_key(folder):
+    """The SubjectPublicKeyInfo of a fresh P-256 key."""
+    key = os.path.join(folder, "unrelated.key")
+    subprocess.run(["openssl", "ecparam", "-name", "prime256v1", "-genkey", "-noout", "-out", key],
+                   check=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    spki = subprocess.run(["openssl", "ec", "-in", key, "-pubout", "-outform", "DER"], check=True,
+                          stdout=subprocess.PIPE, stderr=subprocess.DEVNULL).stdout
+    os.remove(key)
+    return spki
 
 
 def pad(pkcs7, impostors):
@@ -141,28 +191,53 @@ def make_files(fixtures, folder):
         data = handle.read()
     start, end = make_fixtures.signature_blob(data)
     intermediate = certificate_der(os.path.join(pki, "intermediate.crt"))
-    for name, exponent in (("slow", None), ("ordinary", 65537)):
-        rng = random.Random(name)
+    def write(file_name, padding):
+        with open(os.path.join(folder, file_name), "wb") as handle:
+            handle.write(make_fixtures.replace_signature(data, pad(data[start:end], padding)))
+
+    for label, exponent in (("slow", None), ("ordinary", 65537)):
+        rng = random.Random(label)
         impostors = []
         for serial in range(1, IMPOSTORS + 1):
             value = exponent or (rng.getrandbits(2046) | (1 << 2045) | 1)
             impostors.append(impostor(intermediate, 0x5100000 + serial, value, rng))
-        padded = make_fixtures.replace_signature(data, pad(data[start:end], impostors))
-        with open(os.path.join(folder, name + ".exe"), "wb") as handle:
-            handle.write(padded)
+        write(label + ".exe", impostors)
+
+    rng = random.Random("widest")
+    impostors, size = [], 0
+    while size < WIDEST_BAG:
+        impostors.append(smallest_impostor(intermediate, 0x100000 + len(impostors), rng))
+        size += len(impostors[-1])
+    write("widest.exe", impostors)
+
+    rng = random.Random("unrelated")
+    spki = p256_public_key(folder)
+    validity = children(children(intermediate)[0])[4]
+    write("unrelated.exe", [unrelated(spki, serial, validity, rng) for serial in range(1, UNRELATED + 1)])
+    write("plain.exe", [])
+    with open(os.path.join(pki, "root.crt")) as handle:
+        root = handle.read()
+    with open(os.path.join(folder, "roots.pem"), "w") as out:
+        for serial in range(1, ROOTS + 1):
+            out.write(make_fixtures.der_to_pem(unrelated(spki, serial, validity, rng)))
+        out.write(root)
     os.remove(signed)
 
 
 def verify(leakcheck, path, env):
     """The processor time (user and system) of one verification, which a
-    machine shared with other work disturbs less than the elapsed time, and
+    machine shared with other work disturbs less than the elapsed time, its
+    largest resident size in MB as /usr/bin/time reports it (the rusage of
+    a child forked from this process would count this process' own), and
     its verdict."""
-    process = subprocess.Popen([leakcheck, "-f", path], env=env, stdout=subprocess.PIPE,
-                               stderr=subprocess.STDOUT)
-    output = process.stdout.read().decode(errors="replace")
-    process.stdout.close()
-    _, _, usage = os.wait4(process.pid, 0)
-    return usage.ru_utime + usage.ru_stime, output.split()[0] if output else "?"
+    with tempfile.NamedTemporaryFile("r") as report:
+        process = subprocess.Popen(["/usr/bin/time", "-f", "%U %S %M", "-o", report.name, leakcheck, "-f", path],
+                                   env=env, stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
+        output = process.stdout.read().decode(errors="replace")
+        process.stdout.close()
+        process.wait()
+        user, system, resident = report.read().split()[-3:]
+    return float(user) + float(system), int(resident) / 1024, output.split()[0] if output else "?"
 
 
 def main():
@@ -173,29 +248,42 @@ def main():
     args = parser.parse_args()
 
     folder = os.path.join(args.build, "bench-padded-bag")
-    files = {name: os.path.join(folder, name + ".exe") for name in ("slow", "ordinary")}
-    if not all(os.path.exists(path) for path in files.values()):
+    names = ("slow", "ordinary", "unrelated", "widest", "plain")
+    files = {name: os.path.join(folder, name + ".exe") for name in names}
+    roots = os.path.join(folder, "roots.pem")
+    if not all(os.path.exists(path) for path in list(files.values()) + [roots]):
         os.makedirs(folder, exist_ok=True)
         make_files(args.fixtures, folder)
 
-    env = dict(os.environ, SSL_CERT_FILE=os.path.join(args.fixtures, "pki", "sha256", "root.crt"))
+    root = os.path.join(args.fixtures, "pki", "sha256", "root.crt")
+    runs = {name: (path, dict(os.environ, SSL_CERT_FILE=root)) for name, path in files.items() if name != "plain"}
+    runs["roots file"] = (files["plain"], dict(os.environ, SSL_CERT_FILE=roots))
     leakcheck = os.path.join(args.build, "bin", "wintrust_leakcheck")
-    times = {name: [] for name in files}
+    times = {name: [] for name in runs}
+    sizes = {name: 0.0 for name in runs}
     verdicts = {}
     for index in range(args.runs + 1):  # the first round warms up
-        for name, path in files.items():
-            elapsed, verdicts[name] = verify(leakcheck, path, env)
+        for name, (path, env) in runs.items():
+            elapsed, size, verdicts[name] = verify(leakcheck, path, env)
             if index > 0:
                 times[name].append(elapsed)
-    slow = statistics.median(times["slow"])
-    ordinary = statistics.median(times["ordinary"])
-    size = os.path.getsize(files["slow"]) / 1e6
-    print(f"padded bag, {IMPOSTORS} impostors and {COUNTERSIGNATURES} countersignatures, {size:.1f} MB, "
-          f"{args.runs} runs each")
-    print(f"slow keys (2046-bit exponent): {slow:.3f} s, verdict {verdicts['slow']}")
-    print(f"ordinary keys (65537): {ordinary:.3f} s, verdict {verdicts['ordinary']} (goal under 1 s)")
-    print(f"ratio slow / ordinary: {slow / ordinary:.2f} (goal at most 2)")
-    return 0 if slow <= 2 * ordinary and ordinary < 1 else 1
+                sizes[name] = max(sizes[name], size)
+    median = {name: statistics.median(values) for name, values in times.items()}
+    goals = {"slow": (None, None), "ordinary": (1, None), "unrelated": (1, 128), "widest": (2.5, None),
+             "roots file": (2, 256)}
+    print(f"padded bags, {COUNTERSIGNATURES} countersignatures each, {args.runs} runs each")
+    ok = True
+    for name, (path, _) in runs.items():
+        megabytes = os.path.getsize(roots if name == "roots file" else path) / 1e6
+        seconds, resident = goals[name]
+        goal = ", ".join(part for part in (seconds and f"under {seconds} s", resident and f"under {resident} MB") if part)
+        print(f"{name:10} {megabytes:6.1f} MB: {median[name]:.3f} s, {sizes[name]:.0f} MB resident, "
+              f"verdict {verdicts[name]}" + (f" (goal {goal})" if goal else ""))
+        ok = ok and verdicts[name] == "00000000" and (seconds is None or median[name] < seconds)
+        ok = ok and (resident is None or sizes[name] < resident)
+    ratio = median["slow"] / median["ordinary"]
+    print(f"ratio slow / ordinary: {ratio:.2f} (goal at most 2)")
+    return 0 if ok and ratio <= 2 else 1
 
 
 if __name__ == "__main__":

@@ -4,10 +4,14 @@
 //     accepts has at most kMaxZipEntries entries, each a record inside the
 //     directory, one after another, with names never listed twice, and a
 //     directory inside the file;
+//   - a package the subject opens has its local records one after another
+//     from the file's start to the central directory, each at least a
+//     local header and its data;
 //   - the subject opens, finds a signature and computes a digest with only
 //     the documented answers; a signature found is at most kMaxSignatureSize;
 //   - a digest computed is "APPX" and four or five tagged SHA-256 hashes,
-//     the first "AXPC" over the file up to the signature's local header;
+//     the first "AXPC" over the file up to the signature's local header,
+//     whose record is the directory's last;
 //   - a source cut short after opening gives a read fault or the intact
 //     answer, everywhere.
 #include <openssl/evp.h>
@@ -61,6 +65,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
   std::unique_ptr<wintrust::Subject> subject;
   if (wintrust::OpenAppxSubject(source, &subject) != SubjectStatus::kOk) return 0;
+  wintrust::ZipArchive records = archive;
+  FUZZ_CHECK(wintrust::ReadZipRecords(source, &records) == SubjectStatus::kOk);
+  uint64_t reached = 0;
+  for (const wintrust::ZipEntry& entry : records.entries) {
+    FUZZ_CHECK(entry.localHeaderOffset == reached && entry.localHeaderSize >= 30 + entry.name.size() &&
+               entry.recordEnd >= entry.dataOffset() + entry.compressedSize);
+    reached = entry.recordEnd;
+  }
+  FUZZ_CHECK(reached == records.directoryOffset);
   std::unique_ptr<wintrust::Subject> cutSubject;
   const SubjectStatus cutOpened = wintrust::OpenAppxSubject(truncated, &cutSubject);
   FUZZ_CHECK(cutOpened == SubjectStatus::kOk || cutOpened == SubjectStatus::kReadFault);
@@ -89,7 +102,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   FUZZ_CHECK(digest.size() == 4 + 4 * 36 || digest.size() == 4 + 5 * 36);
   FUZZ_CHECK(std::memcmp(digest.data(), "APPXAXPC", 8) == 0);
   const wintrust::ZipEntry* signature = wintrust::FindZipEntry(archive, "AppxSignature.p7x");
-  FUZZ_CHECK(signature != nullptr && signature->localHeaderOffset <= size);
+  FUZZ_CHECK(signature != nullptr && signature->localHeaderOffset <= size && signature == &archive.entries.back());
   FUZZ_CHECK(Bytes(digest.begin() + 8, digest.begin() + 40) ==
              ReferenceSha256(data, static_cast<size_t>(signature->localHeaderOffset)));
   return 0;

@@ -152,11 +152,13 @@ void CheckSignedData(ByteView input) {
 
   std::vector<wintrust::X509Ptr> certificates = wintrust::ParseCertificates(data.certificates);
   FUZZ_CHECK(certificates.size() <= data.certificates.size());
+  wintrust::CertificateBag bag(data.certificates);
+  FUZZ_CHECK(bag.size() <= data.certificates.size());
   for (const wintrust::SignerInfo& signer : data.signers) {
-    X509* found = wintrust::FindSignerCertificate(signer, certificates);
+    X509* found = wintrust::FindSignerCertificate(signer, &bag);
     bool known = found == nullptr;
     for (const wintrust::X509Ptr& certificate : certificates) {
-      known = known || certificate.get() == found;
+      known = known || X509_cmp(certificate.get(), found) == 0;
     }
     FUZZ_CHECK(known);
     if (!signer.authAttributes.empty()) {

@@ -5,7 +5,7 @@
 # own instrumentation. Paths are relative to this folder.
 set(WINTRUST_ROOMS base subject pe cab msi script appx roots chain signature catalog verifier)
 
-set(WINTRUST_base_SOURCES base/byte_view.cc base/der_reader.cc base/file_source.cc)
+set(WINTRUST_base_SOURCES base/byte_view.cc base/certificate_names.cc base/der_reader.cc base/file_source.cc)
 set(WINTRUST_base_USES)
 
 set(WINTRUST_subject_SOURCES subject/subject.cc subject/subject_digest.cc)
@@ -32,7 +32,7 @@ set(WINTRUST_appx_LIBS ZLIB::ZLIB EXPAT::EXPAT)
 set(WINTRUST_roots_SOURCES roots/root_index.cc roots/root_limits.cc roots/trust_anchors.cc)
 set(WINTRUST_roots_USES base)
 
-set(WINTRUST_chain_SOURCES chain/chain_policy.cc chain/chain_search.cc chain/signature_budget.cc)
+set(WINTRUST_chain_SOURCES chain/certificate_bag.cc chain/chain_policy.cc chain/chain_search.cc chain/signature_budget.cc)
 set(WINTRUST_chain_USES roots)
 
 set(WINTRUST_signature_SOURCES

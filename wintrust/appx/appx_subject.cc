@@ -1,8 +1,11 @@
 #include "wintrust/appx/appx_subject.h"
 
+#include <openssl/crypto.h>
+
 #include <algorithm>
 #include <cstring>
 #include <initializer_list>
+#include <set>
 #include <string>
 #include <string_view>
 
@@ -21,41 +24,76 @@ constexpr std::string_view kContentTypesName = "[Content_Types].xml";
 constexpr std::string_view kCodeIntegrityName = "AppxMetadata/CodeIntegrity.cat";
 constexpr uint8_t kSignatureHeader[] = {'P', 'K', 'C', 'X'};
 
+// The parts of the digest blob, each a tag and a hash.
+constexpr char kPackageContentsTag[] = "AXPC";   // the local records
+constexpr char kCentralDirectoryTag[] = "AXCD";  // the directory and end records
+constexpr char kContentTypesTag[] = "AXCT";
+constexpr char kBlockMapTag[] = "AXBM";
+constexpr char kCodeIntegrityTag[] = "AXCI";
+
+// Caps on the files the package hashes on their own, from what they
+// describe: every entry named in the block map with its blocks, typed in the
+// content types, hashed in the code integrity catalog, with room to spare
+// for markup no packaging tool writes. A file past its cap would be inflated
+// and hashed for nothing any package needs.
+struct SizeCap {
+  uint64_t base;
+  uint64_t perEntry;
+  uint64_t perNameByte;
+  uint64_t perBlock;
+};
+constexpr SizeCap kBlockMapCap{4096, 512, 6, 256};
+constexpr SizeCap kContentTypesCap{uint64_t{64} << 10, 256, 6, 0};
+constexpr SizeCap kCodeIntegrityCap{uint64_t{1} << 20, 1024, 4, 0};
+// Above any cap the sums give: no file of the package's own is held or
+// hashed past it.
+constexpr uint64_t kMaxOwnFileSize = uint64_t{64} << 20;
+
+uint64_t CapFor(const ZipArchive& archive, const SizeCap& cap) {
+  uint64_t total = cap.base;
+  for (const ZipEntry& entry : archive.entries) {
+    // At most 2^44 blocks per entry and 2^20 entries: the sum cannot wrap.
+    const uint64_t blocks = std::min<uint64_t>(entry.uncompressedSize / kBlockMapBlockSize + 1, uint64_t{1} << 32);
+    total += cap.perEntry + cap.perNameByte * entry.name.size() + cap.perBlock * blocks;
+  }
+  return std::min(total, kMaxOwnFileSize);
+}
+
 void Append(Bytes* out, std::string_view text) {
   out->insert(out->end(), text.begin(), text.end());
 }
 
 // The name the block map gives a ZIP entry: the entry names are
 // percent-encoded with '/' between folders, the map's are not and use '\'.
-std::string BlockMapName(std::string_view zipName) {
-  auto hex = [](char c) -> int {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    return -1;
-  };
-  std::string name;
+// False for a name that does not decode to one map name only: a '%' without
+// two hex digits, a '\' of its own, or a separator written as an escape.
+bool BlockMapName(std::string_view zipName, std::string* name) {
+  name->clear();
   for (size_t i = 0; i < zipName.size(); ++i) {
-    if (zipName[i] == '%' && i + 2 < zipName.size() && hex(zipName[i + 1]) >= 0 && hex(zipName[i + 2]) >= 0) {
-      name.push_back(static_cast<char>(hex(zipName[i + 1]) * 16 + hex(zipName[i + 2])));
-      i += 2;
-    } else {
-      name.push_back(zipName[i] == '/' ? '\\' : zipName[i]);
+    const char c = zipName[i];
+    if (c == '\\') return false;
+    if (c != '%') {
+      name->push_back(c == '/' ? '\\' : c);
+      continue;
     }
+    if (i + 2 >= zipName.size()) return false;
+    const int high = OPENSSL_hexchar2int(static_cast<unsigned char>(zipName[i + 1]));
+    const int low = OPENSSL_hexchar2int(static_cast<unsigned char>(zipName[i + 2]));
+    if (high < 0 || low < 0) return false;
+    const char decoded = static_cast<char>(high * 16 + low);
+    if (decoded == '/' || decoded == '\\') return false;
+    name->push_back(decoded);
+    i += 2;
   }
-  return name;
+  return true;
 }
 
-// Hashes an entry's uncompressed bytes, passing each piece on to `also`.
-SubjectStatus HashEntry(const ByteSource& file, const ZipArchive& archive, const ZipEntry& entry, const EVP_MD* md,
-                        Bytes* digest, const ZipContentSink& also) {
-  uint64_t headerSize = 0;
-  uint64_t dataOffset = 0;
-  SubjectStatus status = LocateZipData(file, archive, entry, &headerSize, &dataOffset);
-  if (status != SubjectStatus::kOk) return status;
+// Streams an entry's uncompressed bytes into `md`'s hash and on to `also`.
+SubjectStatus HashEntry(const ByteSource& file, const ZipEntry& entry, const EVP_MD* md, Bytes* digest,
+                        const ZipContentSink& also) {
   EvpMdCtxPtr context = StartDigest(md);
   if (!context) return SubjectStatus::kOpenSsl;
-  status = ReadZipContent(file, entry, dataOffset, [&](ByteView piece) {
+  SubjectStatus status = ReadZipContent(file, entry, entry.dataOffset(), [&](ByteView piece) {
     SubjectStatus hashed = HashBytes(context.get(), piece);
     return hashed == SubjectStatus::kOk ? also(piece) : hashed;
   });
@@ -111,22 +149,18 @@ SubjectStatus HashDirectory(const ZipArchive& archive, const ZipEntry& signature
 
 class AppxSubject final : public Subject {
  public:
-  AppxSubject(const ByteSource& file, ZipArchive archive) : file_(file), archive_(std::move(archive)) {}
+  AppxSubject(const ByteSource& file, ZipArchive archive, std::vector<std::string> mapNames)
+      : file_(file), archive_(std::move(archive)), mapNames_(std::move(mapNames)) {}
 
   SubjectStatus ReadSignature(Bytes* blob) const override {
     blob->clear();
     const ZipEntry* entry = FindZipEntry(archive_, kSignatureName);
     if (entry == nullptr) return SubjectStatus::kNoSignature;
     if (entry->uncompressedSize > kMaxSignatureSize + sizeof kSignatureHeader) return SubjectStatus::kTooLarge;
-    uint64_t headerSize = 0;
-    uint64_t dataOffset = 0;
-    SubjectStatus status = LocateZipData(file_, archive_, *entry, &headerSize, &dataOffset);
-    if (status == SubjectStatus::kOk) {
-      status = ReadZipContent(file_, *entry, dataOffset, [&](ByteView piece) {
-        blob->insert(blob->end(), piece.begin(), piece.end());
-        return SubjectStatus::kOk;
-      });
-    }
+    SubjectStatus status = ReadZipContent(file_, *entry, entry->dataOffset(), [&](ByteView piece) {
+      blob->insert(blob->end(), piece.begin(), piece.end());
+      return SubjectStatus::kOk;
+    });
     if (status == SubjectStatus::kReadFault || status == SubjectStatus::kOpenSsl) return status;
     if (status != SubjectStatus::kOk || blob->size() < sizeof kSignatureHeader ||
         std::memcmp(blob->data(), kSignatureHeader, sizeof kSignatureHeader) != 0) {
@@ -143,35 +177,46 @@ class AppxSubject final : public Subject {
     const ZipEntry* contentTypes = FindZipEntry(archive_, kContentTypesName);
     const ZipEntry* codeIntegrity = FindZipEntry(archive_, kCodeIntegrityName);
     if (signature == nullptr) return SubjectStatus::kNoSignature;
+    // The signature's record last, as signing adds it: the records hash and
+    // the directory hash then cover every byte but the signature's.
+    if (signature != &archive_.entries.back()) return SubjectStatus::kNotThisFormat;
+    if (blockMapEntry->uncompressedSize > CapFor(archive_, kBlockMapCap) ||
+        contentTypes->uncompressedSize > CapFor(archive_, kContentTypesCap) ||
+        (codeIntegrity != nullptr && codeIntegrity->uncompressedSize > CapFor(archive_, kCodeIntegrityCap))) {
+      return SubjectStatus::kBadDigest;
+    }
 
-    // The block map first, on its own: every other file is checked against
-    // it as the one pass over the records comes by it.
+    // The block map first, on its own and whole: every other file is
+    // checked against it as the one pass over the records comes by it.
     Bytes blockMapHash;
     BlockMapReader reader;
-    SubjectStatus status = HashEntry(file_, archive_, *blockMapEntry, md, &blockMapHash, [&](ByteView piece) {
-      return reader.Feed(piece) ? SubjectStatus::kOk : SubjectStatus::kBadDigest;
+    uint8_t* text = reader.Buffer(blockMapEntry->uncompressedSize);
+    if (text == nullptr) return SubjectStatus::kBadDigest;
+    uint64_t filled = 0;
+    SubjectStatus status = HashEntry(file_, *blockMapEntry, md, &blockMapHash, [&](ByteView piece) {
+      // The decoder yields no more than the entry's uncompressed size.
+      std::memcpy(text + filled, piece.data(), piece.size());
+      filled += piece.size();
+      return SubjectStatus::kOk;
     });
     if (status != SubjectStatus::kOk) return status;
     BlockMap map;
     // A block map that does not read, or names another hash than the
     // signature's, vouches for nothing the signature covers.
-    if (!reader.Finish(&map) || EVP_MD_get_type(map.md) != EVP_MD_get_type(md)) return SubjectStatus::kBadDigest;
+    if (!reader.Parse(&map) || EVP_MD_get_type(map.md) != EVP_MD_get_type(md)) return SubjectStatus::kBadDigest;
 
     EvpMdCtxPtr records = StartDigest(md);
     EvpMdCtxPtr contentTypesContext = StartDigest(md);
     EvpMdCtxPtr codeIntegrityContext = StartDigest(md);
     if (!records || !contentTypesContext || !codeIntegrityContext) return SubjectStatus::kOpenSsl;
-    std::vector<PassEntry> pass;
-    status = PlanPass(map, *signature, {blockMapEntry, contentTypes, codeIntegrity}, &pass);
+    std::vector<PackagePassFile> pass;
+    status = PlanPass(map, {blockMapEntry, contentTypes, codeIntegrity}, &pass);
     if (status != SubjectStatus::kOk) return status;
-    for (PassEntry& entry : pass) {
-      if (entry.entry == contentTypes) entry.contentHash = contentTypesContext.get();
-      if (entry.entry == codeIntegrity) entry.contentHash = codeIntegrityContext.get();
+    for (PackagePassFile& file : pass) {
+      if (file.entry == contentTypes) file.contentHash = contentTypesContext.get();
+      if (file.entry == codeIntegrity) file.contentHash = codeIntegrityContext.get();
     }
-    uint64_t signatureOffset = 0;
-    status = CheckSignatureIsLast(*signature, &signatureOffset);
-    if (status != SubjectStatus::kOk) return status;
-    status = HashRecordsOnce(file_, signatureOffset, md, std::move(pass), records.get());
+    status = RunPackagePass(file_, signature->localHeaderOffset, md, pass, records.get());
     if (status != SubjectStatus::kOk) return status;
 
     Bytes recordsHash;
@@ -184,14 +229,15 @@ class AppxSubject final : public Subject {
     }
     if (status != SubjectStatus::kOk) return status;
     Bytes directoryHash;
-    status = HashDirectory(archive_, *signature, signatureOffset, md, &directoryHash);
+    status = HashDirectory(archive_, *signature, signature->localHeaderOffset, md, &directoryHash);
     if (status != SubjectStatus::kOk) return status;
 
     digest->clear();
     Append(digest, "APPX");
     for (const auto& [tag, hash] :
-         {std::pair{"AXPC", &recordsHash}, std::pair{"AXCD", &directoryHash}, std::pair{"AXCT", &contentTypesHash},
-          std::pair{"AXBM", &blockMapHash}, std::pair{"AXCI", &codeIntegrityHash}}) {
+         {std::pair{kPackageContentsTag, &recordsHash}, std::pair{kCentralDirectoryTag, &directoryHash},
+          std::pair{kContentTypesTag, &contentTypesHash}, std::pair{kBlockMapTag, &blockMapHash},
+          std::pair{kCodeIntegrityTag, &codeIntegrityHash}}) {
       if (hash->empty()) continue;
       Append(digest, tag);
       digest->insert(digest->end(), hash->begin(), hash->end());
@@ -200,64 +246,59 @@ class AppxSubject final : public Subject {
   }
 
  private:
-  // Where every file's data is and what it is checked against: every file
-  // but the package's own records is in the block map with its size and
-  // local header's size; the map lists no file the package lacks. The code
-  // integrity catalog has its own hash and may be left out of the map.
-  // Damaged structure first, so that it decides over a content difference.
-  SubjectStatus PlanPass(const BlockMap& map, const ZipEntry& signature,
-                         std::initializer_list<const ZipEntry*> ownRecords, std::vector<PassEntry>* pass) const {
-    size_t mapped = 0;
-    for (const ZipEntry& entry : archive_.entries) {
-      if (&entry == &signature) continue;
-      PassEntry planned{&entry, 0, nullptr, nullptr};
-      uint64_t headerSize = 0;
-      SubjectStatus status = LocateZipData(file_, archive_, entry, &headerSize, &planned.dataOffset);
-      if (status != SubjectStatus::kOk) return status;
+  // What every file but the signature is checked against, in record order:
+  // each file is in the block map with its size and local header's size,
+  // each Block of a deflated file gives its compressed size and those add up
+  // to the file's, a stored file's give none; each map file is marked as its
+  // entry is found, and one left unmarked is a file the package lacks. The
+  // files hashed on their own (the block map, the content types) are not in
+  // the map; the code integrity catalog may be.
+  SubjectStatus PlanPass(const BlockMap& map, std::initializer_list<const ZipEntry*> separatelyHashed,
+                         std::vector<PackagePassFile>* pass) const {
+    std::set<const BlockMapFile*> marked;
+    for (size_t i = 0; i + 1 < archive_.entries.size(); ++i) {
+      const ZipEntry& entry = archive_.entries[i];
       if (!KnownZipMethod(entry)) return SubjectStatus::kNotThisFormat;
-      const std::string name = BlockMapName(entry.name);
-      auto found = map.files.find(name);
-      bool own = false;
-      for (const ZipEntry* record : ownRecords) own = own || record == &entry;
-      if (!own || (entry.name == kCodeIntegrityName && found != map.files.end())) {
+      PackagePassFile planned{&entry, nullptr, nullptr};
+      auto found = map.files.find(mapNames_[i]);
+      const bool separate =
+          std::find(separatelyHashed.begin(), separatelyHashed.end(), &entry) != separatelyHashed.end();
+      if (!separate || (entry.name == kCodeIntegrityName && found != map.files.end())) {
         if (found == map.files.end() || entry.uncompressedSize != found->second.size ||
-            headerSize != found->second.localHeaderSize) {
+            entry.localHeaderSize != found->second.localHeaderSize || !BlockSizesAgree(entry, found->second) ||
+            !marked.insert(&found->second).second) {
           return SubjectStatus::kBadDigest;
         }
         planned.blocks = &found->second;
-        ++mapped;
       } else if (found != map.files.end()) {
         return SubjectStatus::kBadDigest;
       }
       pass->push_back(planned);
     }
-    return mapped == map.files.size() ? SubjectStatus::kOk : SubjectStatus::kBadDigest;
+    return marked.size() == map.files.size() ? SubjectStatus::kOk : SubjectStatus::kBadDigest;
   }
 
-  // The signature's record comes after every other and reaches the central
-  // directory, so that the records hash and the directory hash together
-  // cover everything but the signature.
-  SubjectStatus CheckSignatureIsLast(const ZipEntry& signature, uint64_t* signatureOffset) const {
-    for (const ZipEntry& entry : archive_.entries) {
-      if (&entry != &signature && entry.localHeaderOffset >= signature.localHeaderOffset) {
-        return SubjectStatus::kBadDigest;
+  // A deflated file's blocks each give a compressed size of at least a byte
+  // and together the data's; a stored file's give none. A deflated file of no
+  // bytes has no blocks and so nothing to compare.
+  static bool BlockSizesAgree(const ZipEntry& entry, const BlockMapFile& mapped) {
+    uint64_t total = 0;
+    for (const BlockMapBlock& block : mapped.blocks) {
+      if (entry.method != kZipDeflated) {
+        if (block.compressedSize) return false;
+        continue;
       }
+      if (!block.compressedSize || *block.compressedSize == 0 || *block.compressedSize > entry.compressedSize - total) {
+        return false;
+      }
+      total += *block.compressedSize;
     }
-    uint64_t headerSize = 0;
-    uint64_t dataOffset = 0;
-    SubjectStatus status = LocateZipData(file_, archive_, signature, &headerSize, &dataOffset);
-    if (status != SubjectStatus::kOk) return status;
-    const uint64_t gap = archive_.directoryOffset - (dataOffset + signature.compressedSize);
-    // A data descriptor, with or without its signature, sizes of 4 or 8
-    // bytes.
-    const bool descriptor = (signature.flags & kZipDataDescriptorFlag) != 0;
-    if (descriptor ? !(gap == 12 || gap == 16 || gap == 20 || gap == 24) : gap != 0) return SubjectStatus::kBadDigest;
-    *signatureOffset = signature.localHeaderOffset;
-    return SubjectStatus::kOk;
+    return entry.method != kZipDeflated || mapped.blocks.empty() || total == entry.compressedSize;
   }
 
   const ByteSource& file_;
   ZipArchive archive_;
+  std::vector<std::string> mapNames_;  // each entry's name as the block map writes it
 };
 
 }  // namespace
@@ -269,7 +310,19 @@ SubjectStatus OpenAppxSubject(const ByteSource& file, std::unique_ptr<Subject>* 
   if (FindZipEntry(archive, kBlockMapName) == nullptr || FindZipEntry(archive, kContentTypesName) == nullptr) {
     return SubjectStatus::kNotThisFormat;
   }
-  *subject = std::make_unique<AppxSubject>(file, std::move(archive));
+  status = ReadZipRecords(file, &archive);
+  if (status != SubjectStatus::kOk) return status;
+  // Each entry is one file where the package is installed: its name decodes
+  // to one map name, and no two decode to names equal apart from case.
+  std::vector<std::string> mapNames(archive.entries.size());
+  std::vector<std::string> folded;
+  for (size_t i = 0; i < archive.entries.size(); ++i) {
+    if (!BlockMapName(archive.entries[i].name, &mapNames[i])) return SubjectStatus::kNotThisFormat;
+    folded.push_back(FoldAsciiCase(mapNames[i]));
+  }
+  std::sort(folded.begin(), folded.end());
+  if (std::adjacent_find(folded.begin(), folded.end()) != folded.end()) return SubjectStatus::kNotThisFormat;
+  *subject = std::make_unique<AppxSubject>(file, std::move(archive), std::move(mapNames));
   return SubjectStatus::kOk;
 }
 

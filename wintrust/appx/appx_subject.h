@@ -17,7 +17,10 @@
 //   "AXCI" over AppxMetadata/CodeIntegrity.cat, uncompressed, when present.
 // Besides, every file but those (and the signature) must be in the block
 // map, and every 64 KiB block of its uncompressed bytes must have the hash
-// the map gives; any difference is TRUST_E_BAD_DIGEST.
+// the map gives (and, deflated, the compressed size); any difference is
+// TRUST_E_BAD_DIGEST. Structure that contradicts itself (records that leave
+// a byte unaccounted for, local headers unlike the directory, names that do
+// not decode to one map name each) is a damaged subject.
 #pragma once
 
 #include <memory>
@@ -27,9 +30,10 @@
 
 namespace wintrust {
 
-// kNotThisFormat for a file that is no ZIP, whose ZIP structure is damaged,
-// or that lacks the block map or the content types; kReadFault when a read
-// fails.
+// kNotThisFormat for a file that is no ZIP, whose ZIP structure or records
+// are damaged (ReadZipArchive, ReadZipRecords), whose entry names do not
+// each decode to one block-map name, or that lacks the block map or the
+// content types; kReadFault when a read fails.
 SubjectStatus OpenAppxSubject(const ByteSource& file, std::unique_ptr<Subject>* subject);
 
 }  // namespace wintrust

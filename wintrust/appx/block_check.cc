@@ -7,7 +7,7 @@
 namespace wintrust {
 
 SubjectStatus BlockCheck::Compare(const uint8_t* hash, unsigned int length) {
-  if (block_ >= mapped_.blockHashes.size() || !SameBytes(ByteView(hash, length), mapped_.blockHashes[block_])) {
+  if (block_ >= mapped_.blocks.size() || !SameBytes(ByteView(hash, length), mapped_.blocks[block_].hash)) {
     return SubjectStatus::kBadDigest;
   }
   ++block_;
@@ -63,7 +63,7 @@ SubjectStatus BlockCheck::Finish() {
     SubjectStatus status = FinishBlock();
     if (status != SubjectStatus::kOk) return status;
   }
-  return block_ == mapped_.blockHashes.size() ? SubjectStatus::kOk : SubjectStatus::kBadDigest;
+  return block_ == mapped_.blocks.size() ? SubjectStatus::kOk : SubjectStatus::kBadDigest;
 }
 
 }  // namespace wintrust

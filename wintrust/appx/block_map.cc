@@ -3,6 +3,7 @@
 #include <expat.h>
 #include <openssl/evp.h>
 
+#include <algorithm>
 #include <cstring>
 #include <string_view>
 
@@ -36,7 +37,8 @@ const XML_Char* Attribute(const XML_Char** attributes, std::string_view name) {
   return nullptr;
 }
 
-// A decimal number without sign or spaces, at most 2^63.
+// A decimal number without sign or spaces, below 2^63 (digits stop being
+// taken past 2^59, so the product cannot wrap).
 bool ParseSize(const XML_Char* text, uint64_t* value) {
   if (text == nullptr || *text == '\0') return false;
   *value = 0;
@@ -47,19 +49,28 @@ bool ParseSize(const XML_Char* text, uint64_t* value) {
   return true;
 }
 
+// The base64 text of one hash of `expected` bytes, padded, nothing else in
+// it: OpenSSL's decoder skips white space, which a hash has none of.
 bool DecodeHash(const XML_Char* text, size_t expected, Bytes* hash) {
   if (text == nullptr) return false;
   const size_t length = std::strlen(text);
-  if (length == 0 || length % 4 != 0 || length > 4 * ((EVP_MAX_MD_SIZE + 2) / 3)) return false;
+  if (length == 0 || length % 4 != 0 || length > 4 * ((EVP_MAX_MD_SIZE + 2) / 3) ||
+      std::strcspn(text, " \t\r\n") != length) {
+    return false;
+  }
+  std::unique_ptr<EVP_ENCODE_CTX, decltype(&EVP_ENCODE_CTX_free)> context(EVP_ENCODE_CTX_new(), EVP_ENCODE_CTX_free);
+  if (!context) return false;
   Bytes decoded(length / 4 * 3);
-  const int written =
-      EVP_DecodeBlock(decoded.data(), reinterpret_cast<const unsigned char*>(text), static_cast<int>(length));
-  if (written < 0) return false;
-  // EVP_DecodeBlock counts the padding as zero bytes.
-  size_t size = static_cast<size_t>(written);
-  for (size_t i = length; i > 0 && text[i - 1] == '='; --i) --size;
-  if (size != expected) return false;
-  decoded.resize(size);
+  int written = 0;
+  int last = 0;
+  EVP_DecodeInit(context.get());
+  if (EVP_DecodeUpdate(context.get(), decoded.data(), &written, reinterpret_cast<const unsigned char*>(text),
+                       static_cast<int>(length)) < 0 ||
+      EVP_DecodeFinal(context.get(), decoded.data() + written, &last) != 1) {
+    return false;
+  }
+  if (static_cast<size_t>(written + last) != expected) return false;
+  decoded.resize(expected);
   *hash = std::move(decoded);
   return true;
 }
@@ -71,7 +82,6 @@ struct BlockMapReader::State {
   bool failed = false;
   bool sawRoot = false;
   int depth = 0;
-  uint64_t fed = 0;
   BlockMap map;
   BlockMapFile* file = nullptr;  // the File element being read
 
@@ -101,14 +111,20 @@ struct BlockMapReader::State {
     } else if (depth == 3 && local == "Block" && file != nullptr) {
       // Each block but the last holds 64 KiB; more blocks than the size
       // needs are refused before they are kept.
-      if (file->blockHashes.size() * kBlockMapBlockSize >= file->size) return Fail();
-      Bytes hash;
-      if (!DecodeHash(Attribute(attributes, "Hash"), static_cast<size_t>(EVP_MD_get_size(map.md)), &hash)) {
+      if (file->blocks.size() * kBlockMapBlockSize >= file->size) return Fail();
+      BlockMapBlock block;
+      if (!DecodeHash(Attribute(attributes, "Hash"), static_cast<size_t>(EVP_MD_get_size(map.md)), &block.hash)) {
         return Fail();
       }
-      file->blockHashes.push_back(std::move(hash));
-    } else if (depth <= 3 && !LocalName(name).empty()) {
-      // An element of the block map where the map has none.
+      if (const XML_Char* size = Attribute(attributes, "Size"); size != nullptr) {
+        uint64_t value = 0;
+        if (!ParseSize(size, &value)) return Fail();
+        block.compressedSize = value;
+      }
+      file->blocks.push_back(std::move(block));
+    } else {
+      // Anything else, of any namespace at any depth, is structure the map
+      // has none of; refusing it at once also bounds the parser's stack.
       return Fail();
     }
   }
@@ -151,28 +167,35 @@ BlockMapReader::~BlockMapReader() {
   if (state_->parser != nullptr) XML_ParserFree(state_->parser);
 }
 
-bool BlockMapReader::Feed(ByteView piece) {
-  if (state_->failed) return false;
-  state_->fed += piece.size();
-  if (state_->fed > kMaxBlockMapSize || piece.size() > static_cast<size_t>(INT32_MAX)) {
-    state_->failed = true;
-    return false;
+std::string FoldAsciiCase(std::string_view name) {
+  std::string folded(name);
+  for (char& c : folded) {
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
   }
-  if (XML_Parse(state_->parser, reinterpret_cast<const char*>(piece.data()), static_cast<int>(piece.size()),
-                XML_FALSE) != XML_STATUS_OK) {
-    state_->failed = true;
-  }
-  return !state_->failed;
+  return folded;
 }
 
-bool BlockMapReader::Finish(BlockMap* map) {
-  if (state_->failed || XML_Parse(state_->parser, nullptr, 0, XML_TRUE) != XML_STATUS_OK || state_->failed ||
-      !state_->sawRoot) {
+uint8_t* BlockMapReader::Buffer(uint64_t size) {
+  if (state_->failed || size > kMaxBlockMapSize) return nullptr;
+  size_ = size;
+  // Never null for a size of 0, which expat would answer so.
+  return static_cast<uint8_t*>(XML_GetBuffer(state_->parser, static_cast<int>(size) + 1));
+}
+
+bool BlockMapReader::Parse(BlockMap* map) {
+  if (state_->failed || XML_ParseBuffer(state_->parser, static_cast<int>(size_), XML_TRUE) != XML_STATUS_OK ||
+      state_->failed || !state_->sawRoot) {
     return false;
   }
+  std::vector<std::string> folded;
   for (const auto& [name, file] : state_->map.files) {
-    if (file.blockHashes.size() != (file.size + kBlockMapBlockSize - 1) / kBlockMapBlockSize) return false;
+    if (file.blocks.size() != (file.size + kBlockMapBlockSize - 1) / kBlockMapBlockSize) return false;
+    folded.push_back(FoldAsciiCase(name));
   }
+  // Names equal apart from case would be one file where the package is
+  // installed.
+  std::sort(folded.begin(), folded.end());
+  if (std::adjacent_find(folded.begin(), folded.end()) != folded.end()) return false;
   *map = std::move(state_->map);
   return true;
 }

@@ -11,16 +11,38 @@
 namespace wintrust {
 namespace {
 
-// The entry whose data the pass is in.
-class OpenEntry {
+// The file whose data the pass is in.
+class OpenFile {
  public:
-  OpenEntry(const PassEntry& pass, const EVP_MD* md) : pass_(pass) {
-    if (pass.blocks != nullptr) blocks_.emplace(*pass.blocks, md);
-    decoder_ = std::make_unique<ZipContentDecoder>(*pass.entry, [this](ByteView piece) { return Take(piece); });
+  OpenFile(const PackagePassFile& file, const EVP_MD* md) : file_(file) {
+    if (file.blocks != nullptr) blocks_.emplace(*file.blocks, md);
+    splitsBlocks_ = file.blocks != nullptr && file.entry->method == kZipDeflated;
+    decoder_ = std::make_unique<ZipContentDecoder>(*file.entry, [this](ByteView piece) { return Take(piece); });
   }
 
   SubjectStatus Start() { return decoder_->Start(); }
-  SubjectStatus Feed(ByteView data) { return decoder_->Feed(data); }
+
+  SubjectStatus Feed(ByteView data) {
+    if (!splitsBlocks_) return decoder_->Feed(data);
+    const std::vector<BlockMapBlock>& blocks = file_.blocks->blocks;
+    while (!data.empty()) {
+      // The sizes were checked to add up to the data's, each at least 1.
+      if (block_ >= blocks.size()) return SubjectStatus::kBadDigest;
+      const uint64_t blockSize = *blocks[block_].compressedSize;
+      const size_t length = static_cast<size_t>(std::min<uint64_t>(data.size(), blockSize - inBlock_));
+      SubjectStatus status = decoder_->Feed(data.first(length));
+      if (status != SubjectStatus::kOk) return status;
+      data = data.subspan(length);
+      inBlock_ += length;
+      if (inBlock_ < blockSize) continue;
+      const uint64_t blockEnd = std::min<uint64_t>((block_ + 1) * kBlockMapBlockSize, file_.entry->uncompressedSize);
+      if (decoder_->produced() != blockEnd || !decoder_->AtDeflateBlockEnd()) return SubjectStatus::kBadDigest;
+      ++block_;
+      inBlock_ = 0;
+    }
+    return SubjectStatus::kOk;
+  }
+
   SubjectStatus Finish() {
     SubjectStatus status = decoder_->Finish();
     if (status == SubjectStatus::kOk && blocks_) status = blocks_->Finish();
@@ -29,49 +51,46 @@ class OpenEntry {
 
  private:
   SubjectStatus Take(ByteView piece) {
-    if (pass_.contentHash != nullptr) {
-      SubjectStatus status = HashBytes(pass_.contentHash, piece);
+    if (file_.contentHash != nullptr) {
+      SubjectStatus status = HashBytes(file_.contentHash, piece);
       if (status != SubjectStatus::kOk) return status;
     }
     return blocks_ ? blocks_->Add(piece) : SubjectStatus::kOk;
   }
 
-  const PassEntry& pass_;
+  const PackagePassFile& file_;
   std::optional<BlockCheck> blocks_;
   std::unique_ptr<ZipContentDecoder> decoder_;
+  bool splitsBlocks_ = false;
+  size_t block_ = 0;
+  uint64_t inBlock_ = 0;
 };
 
 }  // namespace
 
-SubjectStatus HashRecordsOnce(const ByteSource& file, uint64_t end, const EVP_MD* md, std::vector<PassEntry> entries,
-                              EVP_MD_CTX* records) {
-  std::erase_if(entries, [](const PassEntry& e) { return e.contentHash == nullptr && e.blocks == nullptr; });
-  std::sort(entries.begin(), entries.end(),
-            [](const PassEntry& a, const PassEntry& b) { return a.dataOffset < b.dataOffset; });
-  uint64_t reached = 0;
-  for (const PassEntry& e : entries) {
-    if (e.dataOffset < reached || !RangeInside(end, e.dataOffset, e.entry->compressedSize)) {
-      return SubjectStatus::kNotThisFormat;
-    }
-    reached = e.dataOffset + e.entry->compressedSize;
+SubjectStatus RunPackagePass(const ByteSource& file, uint64_t end, const EVP_MD* md,
+                             const std::vector<PackagePassFile>& files, EVP_MD_CTX* records) {
+  std::vector<const PackagePassFile*> decoded;
+  for (const PackagePassFile& f : files) {
+    if (f.contentHash != nullptr || f.blocks != nullptr) decoded.push_back(&f);
   }
   if (!RangeInside(file.size(), 0, end)) return SubjectStatus::kReadFault;
 
   std::vector<uint8_t> buffer(kSubjectBufferSize);
   file.AdviseSequential(0, end);
   size_t next = 0;
-  std::unique_ptr<OpenEntry> open;
-  // Hands the entry its part of [from, to), the bytes in `chunk`; true
-  // when the entry's data ended there.
+  std::unique_ptr<OpenFile> open;
+  // Hands the file its part of the bytes in `chunk`, which start at `from`;
+  // `ended` when the file's data ended there.
   auto feed = [&](ByteView chunk, uint64_t from, bool* ended) {
-    const PassEntry& e = entries[next];
+    const ZipEntry& entry = *decoded[next]->entry;
     if (!open) {
-      open = std::make_unique<OpenEntry>(e, md);
+      open = std::make_unique<OpenFile>(*decoded[next], md);
       SubjectStatus status = open->Start();
       if (status != SubjectStatus::kOk) return status;
     }
-    const uint64_t dataEnd = e.dataOffset + e.entry->compressedSize;
-    const uint64_t start = std::max(e.dataOffset, from);
+    const uint64_t dataEnd = entry.dataOffset() + entry.compressedSize;
+    const uint64_t start = std::max(entry.dataOffset(), from);
     const uint64_t stop = std::min<uint64_t>(dataEnd, from + chunk.size());
     SubjectStatus status =
         open->Feed(chunk.subspan(static_cast<size_t>(start - from), static_cast<size_t>(stop - start)));
@@ -89,14 +108,14 @@ SubjectStatus HashRecordsOnce(const ByteSource& file, uint64_t end, const EVP_MD
     SubjectStatus status = HashBytes(records, chunk);
     if (status != SubjectStatus::kOk) return status;
     bool ended = true;
-    while (ended && next < entries.size() && entries[next].dataOffset < position + length) {
+    while (ended && next < decoded.size() && decoded[next]->entry->dataOffset() < position + length) {
       status = feed(chunk, position, &ended);
       if (status != SubjectStatus::kOk) return status;
     }
     position += length;
   }
   // Empty files whose data would start at `end`.
-  while (next < entries.size()) {
+  while (next < decoded.size()) {
     bool ended = false;
     SubjectStatus status = feed(ByteView(), end, &ended);
     if (status != SubjectStatus::kOk) return status;

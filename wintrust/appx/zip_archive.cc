@@ -17,6 +17,8 @@ constexpr uint64_t kZip64EndFixedSize = 56;
 constexpr uint64_t kDirectoryRecordSize = 46;
 constexpr uint64_t kLocalHeaderSize = 30;
 constexpr uint16_t kZip64ExtraId = 0x0001;
+constexpr uint32_t kDescriptorSignature = 0x08074B50;
+constexpr uint32_t kMarked32 = 0xFFFFFFFF;
 
 // Finds the end of central directory record: the last one whose comment
 // reaches exactly to the end of the file.
@@ -45,6 +47,7 @@ SubjectStatus ReadZip64End(const ByteSource& file, uint64_t endOffset, ZipArchiv
   }
   const uint64_t recordOffset = *ReadLe64(locator, 8);
   archive->zip64TotalDisks = *ReadLe32(locator, 16);
+  if (archive->zip64TotalDisks != 1) return SubjectStatus::kNotThisFormat;
   // The record lies whole before the locator.
   const uint64_t limit = endOffset - kZip64LocatorSize;
   if (!RangeInside(limit, recordOffset, kZip64EndFixedSize)) return SubjectStatus::kNotThisFormat;
@@ -118,6 +121,7 @@ SubjectStatus ParseDirectory(uint64_t entryCount, ZipArchive* archive) {
     ZipEntry entry;
     entry.flags = *ReadLe16(directory, at + 8);
     entry.method = *ReadLe16(directory, at + 10);
+    entry.crc32 = *ReadLe32(directory, at + 16);
     const uint32_t compressed32 = *ReadLe32(directory, at + 20);
     const uint32_t uncompressed32 = *ReadLe32(directory, at + 24);
     const uint32_t offset32 = *ReadLe32(directory, at + 42);
@@ -174,6 +178,13 @@ SubjectStatus ReadZipArchive(const ByteSource& file, ZipArchive* archive) {
   if (marked || hasLocator) {
     status = ReadZip64End(file, endOffset, archive, &entryCount, &directorySize);
     if (status != SubjectStatus::kOk) return status;
+    // A field that does not point to the ZIP64 record must say what it
+    // says: the digest hashes such fields as they are stored.
+    if ((archive->endEntries != 0xFFFF && archive->endEntries != entryCount) ||
+        (archive->endDirectorySize != kMarked32 && archive->endDirectorySize != directorySize) ||
+        (archive->endDirectoryOffset != kMarked32 && archive->endDirectoryOffset != archive->directoryOffset)) {
+      return SubjectStatus::kNotThisFormat;
+    }
   } else if (archive->directoryOffset > endOffset || directorySize != endOffset - archive->directoryOffset) {
     // The central directory ends where the end record starts.
     return SubjectStatus::kNotThisFormat;
@@ -194,19 +205,90 @@ const ZipEntry* FindZipEntry(const ZipArchive& archive, std::string_view name) {
   return nullptr;
 }
 
-SubjectStatus LocateZipData(const ByteSource& file, const ZipArchive& archive, const ZipEntry& entry,
-                            uint64_t* headerSize, uint64_t* dataOffset) {
-  const uint64_t limit = archive.directoryOffset;
-  if (!RangeInside(limit, entry.localHeaderOffset, kLocalHeaderSize)) return SubjectStatus::kNotThisFormat;
-  uint8_t header[kLocalHeaderSize];
-  if (!file.Read(entry.localHeaderOffset, header)) return SubjectStatus::kReadFault;
-  if (*ReadLe32(header, 0) != kLocalSignature) return SubjectStatus::kNotThisFormat;
-  *headerSize = kLocalHeaderSize + *ReadLe16(header, 26) + *ReadLe16(header, 28);
-  *dataOffset = entry.localHeaderOffset + *headerSize;
-  return RangeInside(limit, entry.localHeaderOffset, *headerSize) &&
-                 RangeInside(limit, *dataOffset, entry.compressedSize)
+namespace {
+
+// Reads the local header of `entry`, which starts at `offset` before
+// `limit`, and checks it against the directory's record.
+SubjectStatus ReadLocalHeader(const ByteSource& file, uint64_t limit, ZipEntry* entry) {
+  if (!RangeInside(limit, entry->localHeaderOffset, kLocalHeaderSize)) return SubjectStatus::kNotThisFormat;
+  uint8_t fixed[kLocalHeaderSize];
+  if (!file.Read(entry->localHeaderOffset, fixed)) return SubjectStatus::kReadFault;
+  const uint64_t headerSize = kLocalHeaderSize + *ReadLe16(fixed, 26) + *ReadLe16(fixed, 28);
+  if (*ReadLe32(fixed, 0) != kLocalSignature || !RangeInside(limit, entry->localHeaderOffset, headerSize) ||
+      *ReadLe16(fixed, 26) != entry->name.size() || *ReadLe16(fixed, 6) != entry->flags ||
+      *ReadLe16(fixed, 8) != entry->method) {
+    return SubjectStatus::kNotThisFormat;
+  }
+  Bytes header(static_cast<size_t>(headerSize));
+  if (!file.Read(entry->localHeaderOffset, header)) return SubjectStatus::kReadFault;
+  if (!SameBytes(ByteView(header).subspan(kLocalHeaderSize, entry->name.size()),
+                 ByteView(reinterpret_cast<const uint8_t*>(entry->name.data()), entry->name.size()))) {
+    return SubjectStatus::kNotThisFormat;
+  }
+  entry->localHeaderSize = headerSize;
+  if ((entry->flags & kZipDataDescriptorFlag) != 0) return SubjectStatus::kOk;
+  // Sizes past 32 bits are in the local ZIP64 extra field, both of them.
+  ZipEntry local;
+  const uint32_t compressed32 = *ReadLe32(fixed, 18);
+  const uint32_t uncompressed32 = *ReadLe32(fixed, 22);
+  local.compressedSize = compressed32;
+  local.uncompressedSize = uncompressed32;
+  const bool marked = compressed32 == kMarked32 || uncompressed32 == kMarked32;
+  if (!ApplyZip64Extra(ByteView(header).subspan(kLocalHeaderSize + entry->name.size()),
+                       marked ? kMarked32 : compressed32, marked ? kMarked32 : uncompressed32, 0, &local)) {
+    return SubjectStatus::kNotThisFormat;
+  }
+  return *ReadLe32(fixed, 14) == entry->crc32 && local.compressedSize == entry->compressedSize &&
+                 local.uncompressedSize == entry->uncompressedSize
              ? SubjectStatus::kOk
              : SubjectStatus::kNotThisFormat;
+}
+
+// The data descriptor of `entry` fills [start, next): with or without its
+// signature, sizes of 4 or 8 bytes, each form told apart by its length.
+SubjectStatus CheckDataDescriptor(const ByteSource& file, const ZipEntry& entry, uint64_t start, uint64_t next) {
+  const uint64_t size = next - start;
+  if (size != 12 && size != 16 && size != 20 && size != 24) return SubjectStatus::kNotThisFormat;
+  uint8_t descriptor[24];
+  if (!file.Read(start, std::span<uint8_t>(descriptor, static_cast<size_t>(size)))) return SubjectStatus::kReadFault;
+  const ByteView fields(descriptor, static_cast<size_t>(size));
+  const bool withSignature = size == 16 || size == 24;
+  if (withSignature && *ReadLe32(fields, 0) != kDescriptorSignature) return SubjectStatus::kNotThisFormat;
+  const uint64_t at = withSignature ? 4 : 0;
+  const bool wide = size >= 20;
+  const uint64_t compressed = wide ? *ReadLe64(fields, at + 4) : *ReadLe32(fields, at + 4);
+  const uint64_t uncompressed = wide ? *ReadLe64(fields, at + 12) : *ReadLe32(fields, at + 8);
+  return *ReadLe32(fields, at) == entry.crc32 && compressed == entry.compressedSize &&
+                 uncompressed == entry.uncompressedSize
+             ? SubjectStatus::kOk
+             : SubjectStatus::kNotThisFormat;
+}
+
+}  // namespace
+
+SubjectStatus ReadZipRecords(const ByteSource& file, ZipArchive* archive) {
+  const uint64_t limit = archive->directoryOffset;
+  uint64_t reached = 0;
+  for (size_t i = 0; i < archive->entries.size(); ++i) {
+    ZipEntry& entry = archive->entries[i];
+    if (entry.localHeaderOffset != reached) return SubjectStatus::kNotThisFormat;
+    SubjectStatus status = ReadLocalHeader(file, limit, &entry);
+    if (status != SubjectStatus::kOk) return status;
+    if (!RangeInside(limit, entry.dataOffset(), entry.compressedSize)) return SubjectStatus::kNotThisFormat;
+    const uint64_t dataEnd = entry.dataOffset() + entry.compressedSize;
+    entry.recordEnd = dataEnd;
+    if ((entry.flags & kZipDataDescriptorFlag) != 0) {
+      // The descriptor reaches the next record, the only way to tell
+      // where it ends.
+      const uint64_t next = i + 1 < archive->entries.size() ? archive->entries[i + 1].localHeaderOffset : limit;
+      if (next < dataEnd) return SubjectStatus::kNotThisFormat;
+      status = CheckDataDescriptor(file, entry, dataEnd, next);
+      if (status != SubjectStatus::kOk) return status;
+      entry.recordEnd = next;
+    }
+    reached = entry.recordEnd;
+  }
+  return reached == limit ? SubjectStatus::kOk : SubjectStatus::kNotThisFormat;
 }
 
 }  // namespace wintrust

@@ -28,9 +28,15 @@ struct ZipEntry {
   std::string name;  // as stored: bytes, '/' between folders
   uint16_t flags = 0;
   uint16_t method = 0;
+  uint32_t crc32 = 0;
   uint64_t compressedSize = 0;
   uint64_t uncompressedSize = 0;
   uint64_t localHeaderOffset = 0;
+  // Set by ReadZipRecords: the local header's size and where the record
+  // (header, data and any data descriptor) ends.
+  uint64_t localHeaderSize = 0;
+  uint64_t recordEnd = 0;
+  uint64_t dataOffset() const { return localHeaderOffset + localHeaderSize; }
   // This entry's record inside ZipArchive::directory.
   size_t recordOffset = 0;
   size_t recordSize = 0;
@@ -57,15 +63,19 @@ struct ZipArchive {
 
 // Reads the end records and the central directory. kNotThisFormat when the
 // file is no ZIP, spans disks, or its directory is damaged, cut, holds a
-// name twice or passes a limit; kReadFault when a read fails.
+// name twice or passes a limit, or when an end record field not marked as
+// found in the ZIP64 record differs from it; kReadFault when a read fails.
 SubjectStatus ReadZipArchive(const ByteSource& file, ZipArchive* archive);
+
+// Reads every entry's local header and accounts for every byte from the
+// file's start to the central directory: the records follow one another in
+// the directory's order with nothing between or beyond them; each local
+// header gives the directory's name, method and flags and, unless they are
+// deferred to a data descriptor, its CRC-32 and sizes; a data descriptor
+// repeats them. kNotThisFormat when not; kReadFault when a read fails.
+SubjectStatus ReadZipRecords(const ByteSource& file, ZipArchive* archive);
 
 // The entry named `name`; null when there is none.
 const ZipEntry* FindZipEntry(const ZipArchive& archive, std::string_view name);
-
-// The size of the entry's local header and where its data starts, checked to
-// lie with the data before the central directory. kNotThisFormat when not.
-SubjectStatus LocateZipData(const ByteSource& file, const ZipArchive& archive, const ZipEntry& entry,
-                            uint64_t* headerSize, uint64_t* dataOffset);
 
 }  // namespace wintrust

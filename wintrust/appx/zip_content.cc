@@ -38,10 +38,12 @@ SubjectStatus ZipContentDecoder::Start() {
 SubjectStatus ZipContentDecoder::Feed(ByteView data) {
   if (!stream_) {
     produced_ += data.size();
-    return data.empty() ? SubjectStatus::kOk : sink_(data);
+    if (data.empty()) return SubjectStatus::kOk;
+    crc32_ = static_cast<uint32_t>(crc32_z(crc32_, data.data(), data.size()));
+    return sink_(data);
   }
-  // Bytes after the end of the deflated stream are not content.
-  if (ended_) return SubjectStatus::kOk;
+  // Every byte of the data is the deflated stream's.
+  if (ended_) return data.empty() ? SubjectStatus::kOk : SubjectStatus::kBadDigest;
   stream_->next_in = const_cast<uint8_t*>(data.data());
   stream_->avail_in = static_cast<uInt>(data.size());
   // Until the input is used up and the inflater has nothing more to give.
@@ -52,20 +54,31 @@ SubjectStatus ZipContentDecoder::Feed(ByteView data) {
     if (result == Z_BUF_ERROR && stream_->avail_in == 0) break;
     if (result != Z_OK && result != Z_STREAM_END) return SubjectStatus::kBadDigest;
     ended_ = result == Z_STREAM_END;
+    // zlib's data_type after a call that did something: the unused bits of
+    // the last byte taken (low three bits), 128 while waiting for the next
+    // block's header.
+    atBlockEnd_ = (stream_->data_type & 128) != 0 && (stream_->data_type & 7) == 0;
     const size_t length = output_.size() - stream_->avail_out;
     produced_ += length;
     if (produced_ > entry_.uncompressedSize) return SubjectStatus::kBadDigest;
     if (length > 0) {
+      crc32_ = static_cast<uint32_t>(crc32_z(crc32_, output_.data(), length));
       SubjectStatus status = sink_(ByteView(output_.data(), length));
       if (status != SubjectStatus::kOk) return status;
     }
   } while (!ended_ && (stream_->avail_in > 0 || stream_->avail_out == 0));
-  return SubjectStatus::kOk;
+  return ended_ && stream_->avail_in > 0 ? SubjectStatus::kBadDigest : SubjectStatus::kOk;
+}
+
+bool ZipContentDecoder::AtDeflateBlockEnd() const {
+  if (!stream_) return false;
+  return ended_ || (stream_->avail_in == 0 && atBlockEnd_);
 }
 
 SubjectStatus ZipContentDecoder::Finish() {
   if (stream_ && !ended_) return SubjectStatus::kBadDigest;
-  return produced_ == entry_.uncompressedSize ? SubjectStatus::kOk : SubjectStatus::kBadDigest;
+  return produced_ == entry_.uncompressedSize && crc32_ == entry_.crc32 ? SubjectStatus::kOk
+                                                                        : SubjectStatus::kBadDigest;
 }
 
 SubjectStatus ReadZipContent(const ByteSource& file, const ZipEntry& entry, uint64_t dataOffset,

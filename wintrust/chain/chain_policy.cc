@@ -61,7 +61,7 @@ unsigned Classify(int error) {
 bool RootWithoutCaConstraint(X509_STORE_CTX* context) {
   X509* certificate = X509_STORE_CTX_get_current_cert(context);
   return X509_STORE_CTX_get_error(context) == X509_V_ERR_INVALID_CA && certificate != nullptr &&
-         X509_NAME_cmp(X509_get_subject_name(certificate), X509_get_issuer_name(certificate)) == 0;
+         SelfIssued(certificate);
 }
 
 int CollectFindings(int ok, X509_STORE_CTX* context) {
@@ -88,10 +88,6 @@ bool AllowsUsage(X509* certificate, RequiredUsage usage) {
   if ((X509_get_extension_flags(certificate) & EXFLAG_XKUSAGE) == 0) return true;
   uint32_t wanted = usage == RequiredUsage::kCodeSigning ? XKU_CODE_SIGN : XKU_TIMESTAMP;
   return (X509_get_extended_key_usage(certificate) & wanted) != 0;
-}
-
-bool SelfIssued(X509* certificate) {
-  return X509_NAME_cmp(X509_get_subject_name(certificate), X509_get_issuer_name(certificate)) == 0;
 }
 
 // Lets OpenSSL build and check the chain from `leaf` through `untrusted` to
@@ -189,12 +185,11 @@ X509StorePtr StoreOf(const std::vector<X509*>& roots) {
 
 }  // namespace
 
-ChainOutcome VerifyChain(X509* leaf, const std::vector<X509Ptr>& intermediates, TrustAnchors* anchors, time_t when,
-                         RequiredUsage usage, SignatureBudget* budget) {
+ChainOutcome VerifyChain(X509* leaf, ChainSearch* search, CertificateBag* extra, time_t when, RequiredUsage usage) {
+  TrustAnchors* anchors = search->anchors();
   std::optional<ChainOutcome> chosen;
   size_t judged = 0;
-  ChainSearch search(intermediates, anchors, budget);
-  search.ForEachPath(leaf, [&](const ChainSearch::Path& path) {
+  search->ForEachPath(leaf, extra, [&](const ChainSearch::Path& path) {
     // OpenSSL is given exactly this path: its middle as the bag, its root
     // as the only anchor.
     X509StorePtr store = StoreOf({path.back()});
@@ -202,19 +197,21 @@ ChainOutcome VerifyChain(X509* leaf, const std::vector<X509Ptr>& intermediates, 
     std::vector<X509*> middle(path.begin() + 1, path.end() - 1);
     ChainOutcome outcome = JudgeChain(leaf, middle, store.get(), anchors, when, usage);
     bool passes = outcome.status == 0;
+    if (outcome.status != TRUST_E_CERT_SIGNATURE) search->RememberSigned(path);
     if (!chosen || passes) chosen = std::move(outcome);
     return passes || ++judged == kMaxPathsJudged;
   });
   if (chosen) return std::move(*chosen);
 
-  // No path reaches an anchor: the chain as OpenSSL builds it from the whole
-  // bag, with every anchor that could issue one of its certificates, says
-  // what is wrong (an untrusted root, a missing issuer, a bad signature).
-  std::vector<X509*> bag;
+  // No path reaches an anchor: the chain as OpenSSL builds it from the bag,
+  // with every anchor that could issue one of its certificates, says what
+  // is wrong (an untrusted root, a missing issuer, a bad signature). Only
+  // the certificates whose names could put them on a chain are handed to
+  // it; OpenSSL would pass over the others anyway.
+  std::vector<X509*> bag = search->NamedIssuersAbove(leaf, extra);
   std::vector<X509*> roots = anchors->WithSubject(X509_get_issuer_name(leaf));
-  for (const X509Ptr& certificate : intermediates) {
-    bag.push_back(certificate.get());
-    for (X509* root : anchors->WithSubject(X509_get_issuer_name(certificate.get()))) roots.push_back(root);
+  for (X509* certificate : bag) {
+    for (X509* root : anchors->WithSubject(X509_get_issuer_name(certificate))) roots.push_back(root);
   }
   std::sort(roots.begin(), roots.end());
   roots.erase(std::unique(roots.begin(), roots.end()), roots.end());

@@ -8,7 +8,7 @@
 
 #include "wintrust/base/openssl_ptr.h"
 #include "wintrust/base/statuses.h"
-#include "wintrust/chain/signature_budget.h"
+#include "wintrust/chain/chain_search.h"
 #include "wintrust/roots/trust_anchors.h"
 
 namespace wintrust {
@@ -29,17 +29,17 @@ struct ChainOutcome {
 // passes is the chain, otherwise the first one found.
 constexpr size_t kMaxPathsJudged = 8;
 
-// Builds and checks the chain from `leaf` through `intermediates` to one of
-// `anchors`, with every certificate's validity judged at `when`. Each
-// certificate below the root whose extended key usage extension is present
-// must list the usage; a certificate without the extension allows any. A root
-// of the program must be enabled for the usage, not disabled at `when`, and
-// not have withdrawn the usage from certificates issued when the leaf was.
-// When no path reaches an anchor, the chain OpenSSL builds from the whole bag
-// is judged, to name what is wrong with it. The search's signature checks
-// are paid from `budget`; a certificate on the chain whose key Windows
-// cannot load makes the chain's signature fail.
-ChainOutcome VerifyChain(X509* leaf, const std::vector<X509Ptr>& intermediates, TrustAnchors* anchors, time_t when,
-                         RequiredUsage usage, SignatureBudget* budget);
+// Builds and checks the chain from `leaf` through the certificates of
+// `search`'s bag and of `extra` (those only this chain may use; may be null)
+// to one of its anchors, with every certificate's validity judged at `when`.
+// Each certificate below the root whose extended key usage extension is
+// present must list the usage; a certificate without the extension allows
+// any. A root of the program must be enabled for the usage, not disabled at
+// `when`, and not have withdrawn the usage from certificates issued when the
+// leaf was. When no path reaches an anchor, the chain OpenSSL builds from
+// the bags is judged, to name what is wrong with it. The search's signature
+// checks are paid from its budget; a certificate on the chain whose key
+// Windows cannot load makes the chain's signature fail.
+ChainOutcome VerifyChain(X509* leaf, ChainSearch* search, CertificateBag* extra, time_t when, RequiredUsage usage);
 
 }  // namespace wintrust

@@ -23,8 +23,16 @@ namespace wintrust {
 
 // The cost of one check with a 2048-bit RSA key and exponent 65537.
 constexpr uint64_t kOrdinaryCheckCost = 17;
-// The budget: 4096 ordinary checks, a fraction of a second.
-constexpr uint64_t kSignatureBudget = 4096 * kOrdinaryCheckCost;
+// The largest signature a subject hands over (kMaxSignatureSize) and the
+// smallest certificate with an ordinary key OpenSSL reads as a candidate
+// issuer: a 2048-bit RSA key (294 bytes of key information), an empty
+// issuer, a short subject, no extensions and an empty signature.
+constexpr uint64_t kMaxBagBytes = uint64_t{64} << 20;
+constexpr uint64_t kSmallestOrdinaryCandidate = 380;
+// The budget: a check of every ordinary candidate that a bag of the largest
+// signature can hold, so that no padding with ordinary keys, wherever it is
+// placed, can keep the search from the real issuer.
+constexpr uint64_t kSignatureBudget = kMaxBagBytes / kSmallestOrdinaryCandidate * kOrdinaryCheckCost;
 
 // The cost of a signature check with `key`; nothing for a key Windows cannot
 // load: an RSA public exponent wider than 32 bits, a modulus of more than

@@ -119,7 +119,8 @@ TEST(TrustList, ShippedListIsSignedUnderTheProgramsRoots) {
   ASSERT_EQ(ParseSignedData(list, &signedData), DerError::kNone);
   ASSERT_EQ(signedData.signers.size(), 1u);
   std::vector<X509Ptr> certificates = ParseCertificates(signedData.certificates);
-  X509* signer = FindSignerCertificate(signedData.signers[0], certificates);
+  CertificateBag bag(signedData.certificates);
+  X509* signer = FindSignerCertificate(signedData.signers[0], &bag);
   ASSERT_NE(signer, nullptr);
   EXPECT_EQ(VerifySigner(signedData.signers[0], signer, signedData.signedContent), SignerCheck::kOk);
   Bytes damaged(signedData.signedContent.begin(), signedData.signedContent.end());

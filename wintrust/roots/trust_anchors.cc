@@ -1,49 +1,112 @@
 #include "wintrust/roots/trust_anchors.h"
 
 #include <dlfcn.h>
-#include <openssl/bio.h>
-#include <openssl/pem.h>
+#include <openssl/evp.h>
 
 #include <algorithm>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
+#include <string_view>
 
+#include "wintrust/base/certificate_names.h"
 #include "wintrust/base/file_source.h"
 
 namespace wintrust {
 namespace {
 
-uint32_t NameHash(const X509_NAME* name) {
-  int ok = 0;
-  return static_cast<uint32_t>(X509_NAME_hash_ex(name, nullptr, nullptr, &ok));
-}
-
 // Far above any bundle of roots; bounds what a file named by the user's
 // environment can make a verification read.
 constexpr uint64_t kMaxUserRootFileSize = uint64_t{64} << 20;
 
-// Every certificate in the PEM file at `path`; none when it cannot be read,
-// is not a regular file (a FIFO, a device or a directory would block or
-// never end) or is larger than the cap. Read here rather than through
-// OpenSSL's file lookup, which empties the thread's whole error queue at the
-// end of a file and with it the mark that keeps the caller's errors
-// (wintrust_exports.cc); what this queues is popped back to that mark.
-std::vector<X509Ptr> ReadPemCertificates(const std::string& path) {
-  std::vector<X509Ptr> certificates;
-  if (path.empty()) return certificates;
+// The PEM labels OpenSSL reads a certificate from; other blocks (keys,
+// requests) are passed over.
+bool CertificateLabel(std::string_view label) {
+  return label == "CERTIFICATE" || label == "X509 CERTIFICATE" || label == "TRUSTED CERTIFICATE";
+}
+
+// Appends the base64 `body` decoded to `out`; false when it is not base64
+// (a block with headers, such as an encrypted one, is not).
+bool DecodeBase64(std::string_view body, Bytes* out) {
+  std::unique_ptr<EVP_ENCODE_CTX, OpenSslDeleter<EVP_ENCODE_CTX_free>> context(EVP_ENCODE_CTX_new());
+  if (!context || body.size() > static_cast<size_t>(INT32_MAX)) return false;
+  size_t start = out->size();
+  out->resize(start + body.size() / 4 * 3 + 3);
+  int written = 0, last = 0;
+  EVP_DecodeInit(context.get());
+  if (EVP_DecodeUpdate(context.get(), out->data() + start, &written,
+                       reinterpret_cast<const unsigned char*>(body.data()), static_cast<int>(body.size())) < 0 ||
+      EVP_DecodeFinal(context.get(), out->data() + start + written, &last) != 1) {
+    out->resize(start);
+    return false;
+  }
+  out->resize(start + static_cast<size_t>(written + last));
+  return true;
+}
+
+}  // namespace
+
+UserRootFile UserRootFile::Read(const std::string& path) {
+  UserRootFile roots;
+  if (path.empty()) return roots;
   FileOpenError error;
   std::unique_ptr<FileSource> file = FileSource::Open(path, &error);
-  if (!file || file->size() > kMaxUserRootFileSize) return certificates;
-  Bytes text(file->size());
-  if (!file->Read(0, text)) return certificates;
-  BioPtr bio(BIO_new_mem_buf(text.data(), static_cast<int>(text.size())));
-  if (!bio) return certificates;
-  while (X509* certificate = PEM_read_bio_X509_AUX(bio.get(), nullptr, nullptr, nullptr)) {
-    certificates.emplace_back(certificate);
+  if (!file || file->size() > kMaxUserRootFileSize) return roots;
+  Bytes bytes(file->size());
+  if (!file->Read(0, bytes)) return roots;
+  std::string_view text(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+  static constexpr std::string_view kBegin = "-----BEGIN ", kDashes = "-----", kEnd = "-----END ";
+  // Read as OpenSSL's PEM reader reads the file, up to the first block of a
+  // certificate label that does not decode; only the subject of each
+  // certificate is read now. Every block decodes to at most its own size,
+  // so the decoded bytes never outgrow the file.
+  roots.der_.reserve(bytes.size());
+  for (size_t at = text.find(kBegin); at != std::string_view::npos; at = text.find(kBegin, at)) {
+    size_t labelStart = at + kBegin.size();
+    size_t labelEnd = text.find(kDashes, labelStart);
+    if (labelEnd == std::string_view::npos) break;
+    std::string_view label = text.substr(labelStart, labelEnd - labelStart);
+    size_t bodyStart = labelEnd + kDashes.size();
+    std::string closing = std::string(kEnd) + std::string(label) + std::string(kDashes);
+    size_t bodyEnd = text.find(closing, bodyStart);
+    if (bodyEnd == std::string_view::npos) break;
+    at = bodyEnd + closing.size();
+    if (!CertificateLabel(label)) continue;
+    std::string_view body = text.substr(bodyStart, bodyEnd - bodyStart);
+    size_t derStart = roots.der_.size();
+    CertificateFields fields;
+    if (body.find(':') != std::string_view::npos || !DecodeBase64(body, &roots.der_) ||
+        !ReadCertificateFields(ByteView(roots.der_).subspan(derStart), &fields)) {
+      roots.der_.resize(derStart);
+      break;
+    }
+    std::optional<uint32_t> hash = NameHash(fields.subject);
+    if (!hash) {
+      roots.der_.resize(derStart);
+      break;
+    }
+    roots.bySubjectHash_.emplace(*hash, Block{derStart, roots.der_.size() - derStart});
   }
-  return certificates;
+  roots.der_.shrink_to_fit();
+  return roots;
 }
+
+std::vector<X509Ptr> UserRootFile::WithNameHash(uint32_t hash) const {
+  auto [first, last] = bySubjectHash_.equal_range(hash);
+  std::vector<Block> blocks;
+  for (auto it = first; it != last; ++it) blocks.push_back(it->second);
+  std::sort(blocks.begin(), blocks.end(), [](const Block& a, const Block& b) { return a.offset < b.offset; });
+  std::vector<X509Ptr> roots;
+  for (const Block& block : blocks) {
+    const unsigned char* cursor = der_.data() + block.offset;
+    X509Ptr root(d2i_X509_AUX(nullptr, &cursor, static_cast<long>(block.length)));
+    if (root) roots.push_back(std::move(root));
+  }
+  return roots;
+}
+
+namespace {
 
 // The value of the variable OpenSSL itself reads for a default location;
 // empty when unset. The compiled-in system paths are never read.
@@ -71,9 +134,9 @@ void AddFromHashedDirectory(const std::string& directory, uint32_t hash, std::ve
   char name[32];
   for (int suffix = 0;; ++suffix) {
     std::snprintf(name, sizeof name, "/%08x.%d", hash, suffix);
-    std::vector<X509Ptr> found = ReadPemCertificates(directory + name);
-    if (found.empty()) return;
-    for (X509Ptr& root : found) roots->push_back(std::move(root));
+    UserRootFile file = UserRootFile::Read(directory + name);
+    if (file.empty()) return;
+    for (X509Ptr& root : file.WithNameHash(hash)) roots->push_back(std::move(root));
   }
 }
 
@@ -89,7 +152,7 @@ std::string InstalledRootIndexPath() {
 
 TrustAnchors::TrustAnchors(std::optional<RootIndex> index)
     : index_(std::move(index)),
-      userFileRoots_(ReadPemCertificates(Variable("SSL_CERT_FILE"))),
+      userFileRoots_(UserRootFile::Read(Variable("SSL_CERT_FILE"))),
       userRootDirectories_(UserRootDirectories()) {}
 
 std::vector<X509*> TrustAnchors::WithSubject(const X509_NAME* name) {
@@ -111,9 +174,7 @@ std::vector<X509*> TrustAnchors::WithSubject(const X509_NAME* name) {
         }
       }
     }
-    for (const X509Ptr& root : userFileRoots_) {
-      if (X509_up_ref(root.get()) == 1) roots.emplace_back(root.get());
-    }
+    for (X509Ptr& root : userFileRoots_.WithNameHash(hash)) roots.push_back(std::move(root));
     for (const std::string& directory : userRootDirectories_) AddFromHashedDirectory(directory, hash, &roots);
   }
   std::vector<X509*> matching;

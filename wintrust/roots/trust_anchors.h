@@ -6,9 +6,12 @@
 // not read. A root is decoded only when a chain asks for its subject name.
 #pragma once
 
+#include <cstddef>
+#include <cstdint>
 #include <map>
 #include <optional>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "wintrust/base/openssl_ptr.h"
@@ -22,6 +25,37 @@ constexpr char kRootIndexFileName[] = "root-program.idx";
 // The index path beside the file this code was loaded from; empty when the
 // loader cannot tell.
 std::string InstalledRootIndexPath();
+
+// A PEM file of roots a user names, indexed by the hash of each
+// certificate's subject name and decoded only when a chain asks for that
+// name: a bundle of a hundred thousand roots costs a pass over its base64,
+// not the decoding of every key. Read here rather than through OpenSSL's
+// file lookup, which empties the thread's whole error queue at the end of a
+// file and with it the mark that keeps the caller's errors
+// (wintrust_exports.cc); what this queues is popped back to that mark.
+class UserRootFile {
+ public:
+  // The certificates of the PEM file at `path`, blocks labelled CERTIFICATE,
+  // X509 CERTIFICATE or TRUSTED CERTIFICATE up to the first of them that is
+  // not base64 of a certificate's layout; none when the file cannot be
+  // read, is not a regular file (a FIFO, a device or a directory would
+  // block or never end) or is larger than 64 MiB.
+  static UserRootFile Read(const std::string& path);
+
+  bool empty() const { return bySubjectHash_.empty(); }
+
+  // The certificates whose subject name hashes to `hash` (NameHash), in the
+  // file's order, decoded now; one that OpenSSL cannot decode is left out.
+  std::vector<X509Ptr> WithNameHash(uint32_t hash) const;
+
+ private:
+  struct Block {
+    size_t offset;  // in der_
+    size_t length;
+  };
+  Bytes der_;
+  std::unordered_multimap<uint32_t, Block> bySubjectHash_;
+};
 
 class TrustAnchors {
  public:
@@ -46,9 +80,9 @@ class TrustAnchors {
 
  private:
   std::optional<RootIndex> index_;
-  // The roots of SSL_CERT_FILE, read at once; the directories of
+  // The roots of SSL_CERT_FILE, indexed at once; the directories of
   // SSL_CERT_DIR, looked into by subject-name hash when a chain asks.
-  std::vector<X509Ptr> userFileRoots_;
+  UserRootFile userFileRoots_;
   std::vector<std::string> userRootDirectories_;
   // Every root decoded so far, grouped by the hash of its subject name.
   std::map<uint32_t, std::vector<X509Ptr>> bySubjectHash_;

@@ -19,30 +19,11 @@ std::vector<X509Ptr> ParseCertificates(const std::vector<ByteView>& elements) {
   return certificates;
 }
 
-X509* FindSignerCertificate(const SignerInfo& signer, const std::vector<X509Ptr>& certificates) {
-  if (!signer.subjectKeyId.empty()) {
-    for (const X509Ptr& certificate : certificates) {
-      const ASN1_OCTET_STRING* keyId = X509_get0_subject_key_id(certificate.get());
-      if (keyId != nullptr &&
-          SameBytes(ByteView(ASN1_STRING_get0_data(keyId), static_cast<size_t>(ASN1_STRING_length(keyId))),
-                    signer.subjectKeyId)) {
-        return certificate.get();
-      }
-    }
-    return nullptr;
-  }
-  const unsigned char* cursor = signer.issuer.data();
-  X509NamePtr issuer(d2i_X509_NAME(nullptr, &cursor, static_cast<long>(signer.issuer.size())));
-  cursor = signer.serialNumber.data();
-  Asn1IntegerPtr serial(d2i_ASN1_INTEGER(nullptr, &cursor, static_cast<long>(signer.serialNumber.size())));
-  if (!issuer || !serial) return nullptr;
-  for (const X509Ptr& certificate : certificates) {
-    if (X509_NAME_cmp(X509_get_issuer_name(certificate.get()), issuer.get()) == 0 &&
-        ASN1_INTEGER_cmp(X509_get0_serialNumber(certificate.get()), serial.get()) == 0) {
-      return certificate.get();
-    }
-  }
-  return nullptr;
+X509* FindSignerCertificate(const SignerInfo& signer, CertificateBag* certificates) {
+  if (!signer.subjectKeyId.empty()) return certificates->WithSubjectKeyId(signer.subjectKeyId);
+  Tlv serial;
+  if (ReadTlv(signer.serialNumber, &serial) != DerError::kNone) return nullptr;
+  return certificates->WithIssuerAndSerial(signer.issuer, serial.content);
 }
 
 namespace {

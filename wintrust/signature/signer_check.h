@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "wintrust/base/openssl_ptr.h"
+#include "wintrust/chain/certificate_bag.h"
 #include "wintrust/signature/signed_data.h"
 
 namespace wintrust {
@@ -15,7 +16,7 @@ std::vector<X509Ptr> ParseCertificates(const std::vector<ByteView>& elements);
 
 // The certificate in `certificates` the signer names by issuer and serial
 // number, or by subject key identifier; null when there is none.
-X509* FindSignerCertificate(const SignerInfo& signer, const std::vector<X509Ptr>& certificates);
+X509* FindSignerCertificate(const SignerInfo& signer, CertificateBag* certificates);
 
 enum class SignerCheck {
   kOk,

@@ -15,19 +15,17 @@ std::optional<time_t> Asn1TimeToEpoch(const ASN1_TIME* value) {
 
 // A countersignature whose signer check came out as `check`: valid at `when`
 // when that signer verifies and its chain holds for time stamping.
-TimestampSearch Judge(SignerCheck check, X509* authority, const std::vector<X509Ptr>& certificates,
-                      TrustAnchors* anchors, SignatureBudget* budget, time_t when) {
+TimestampSearch Judge(SignerCheck check, X509* authority, ChainSearch* search, CertificateBag* extra, time_t when) {
   if (check == SignerCheck::kUnsupportedDigest) return TimestampSearch{std::nullopt, true, {}};
   if (check != SignerCheck::kOk) return {};
-  ChainOutcome chain = VerifyChain(authority, certificates, anchors, when, RequiredUsage::kTimeStamping, budget);
+  ChainOutcome chain = VerifyChain(authority, search, extra, when, RequiredUsage::kTimeStamping);
   if (chain.status != 0) return {};
   return TimestampSearch{when, false, std::move(chain.chain)};
 }
 
 // RFC 3161: a ContentInfo holding SignedData over a TSTInfo whose
 // messageImprint is the digest of the countersigned signature value.
-TimestampSearch CheckRfc3161(ByteView token, const SignerInfo& signer, const std::vector<X509Ptr>& outerCertificates,
-                             TrustAnchors* anchors, SignatureBudget* budget) {
+TimestampSearch CheckRfc3161(ByteView token, const SignerInfo& signer, ChainSearch* search) {
   SignedData signedData;
   if (ParseSignedData(token, &signedData) != DerError::kNone || !SameBytes(signedData.contentType, oid::kTstInfo) ||
       signedData.signers.empty() || signedData.signedContent.empty()) {
@@ -54,15 +52,13 @@ TimestampSearch CheckRfc3161(ByteView token, const SignerInfo& signer, const std
   if (!when) return {};
 
   // The token usually carries the authority's certificates; the outer
-  // message's serve too.
-  std::vector<X509Ptr> certificates = ParseCertificates(signedData.certificates);
-  for (const X509Ptr& certificate : outerCertificates) {
-    if (X509_up_ref(certificate.get())) certificates.emplace_back(certificate.get());
-  }
+  // message's serve too, after them.
+  CertificateBag tokenCertificates(signedData.certificates);
   const SignerInfo& tokenSigner = signedData.signers.front();
-  X509* authority = FindSignerCertificate(tokenSigner, certificates);
+  X509* authority = FindSignerCertificate(tokenSigner, &tokenCertificates);
+  if (authority == nullptr) authority = FindSignerCertificate(tokenSigner, search->bag());
   if (authority == nullptr) return {};
-  return Judge(VerifySigner(tokenSigner, authority, signedData.signedContent), authority, certificates, anchors, budget,
+  return Judge(VerifySigner(tokenSigner, authority, signedData.signedContent), authority, search, &tokenCertificates,
                *when);
 }
 
@@ -70,8 +66,7 @@ TimestampSearch CheckRfc3161(ByteView token, const SignerInfo& signer, const std
 // value, stating the time in its signingTime attribute. Its RSA signature
 // may hold the bare digest of its attributes, as many authorities' of the
 // years around 2010 do; nothing else about it is read more leniently.
-TimestampSearch CheckLegacy(ByteView element, const SignerInfo& signer, const std::vector<X509Ptr>& certificates,
-                            TrustAnchors* anchors, SignatureBudget* budget) {
+TimestampSearch CheckLegacy(ByteView element, const SignerInfo& signer, ChainSearch* search) {
   SignerInfo counterSigner;
   if (ParseSignerInfo(element, &counterSigner) != DerError::kNone || counterSigner.authAttributes.empty()) {
     return {};
@@ -81,10 +76,10 @@ TimestampSearch CheckLegacy(ByteView element, const SignerInfo& signer, const st
   std::vector<ByteView> times = AttributeValues(attributes.content, oid::kSigningTime);
   if (times.size() != 1) return {};
   auto when = ReadAsn1Time(times[0]);
-  X509* authority = FindSignerCertificate(counterSigner, certificates);
+  X509* authority = FindSignerCertificate(counterSigner, search->bag());
   if (!when || authority == nullptr) return {};
   return Judge(VerifySigner(counterSigner, authority, signer.signature, RsaPayload::kDigestInfoOrBareDigest), authority,
-               certificates, anchors, budget, *when);
+               search, nullptr, *when);
 }
 
 }  // namespace
@@ -95,8 +90,7 @@ std::optional<time_t> ReadAsn1Time(ByteView element) {
   return Asn1TimeToEpoch(value.get());
 }
 
-TimestampSearch FindValidTimestamp(const SignerInfo& signer, const std::vector<X509Ptr>& certificates,
-                                   TrustAnchors* anchors, SignatureBudget* budget) {
+TimestampSearch FindValidTimestamp(const SignerInfo& signer, ChainSearch* search) {
   if (signer.unauthAttributes.empty()) return {};
   // Each attempt may build a chain over all of the message's certificates,
   // so the number of attempts is bounded, over all attributes of a kind
@@ -104,12 +98,12 @@ TimestampSearch FindValidTimestamp(const SignerInfo& signer, const std::vector<X
   // certificates would cost their product.
   for (ByteView token :
        AllAttributeValues(signer.unauthAttributes, oid::kRfc3161CounterSign, kMaxCountersignatureAttempts)) {
-    TimestampSearch found = CheckRfc3161(token, signer, certificates, anchors, budget);
+    TimestampSearch found = CheckRfc3161(token, signer, search);
     if (found.time || found.unsupportedAlgorithm) return found;
   }
   for (ByteView element :
        AllAttributeValues(signer.unauthAttributes, oid::kCounterSignature, kMaxCountersignatureAttempts)) {
-    TimestampSearch found = CheckLegacy(element, signer, certificates, anchors, budget);
+    TimestampSearch found = CheckLegacy(element, signer, search);
     if (found.time || found.unsupportedAlgorithm) return found;
   }
   return {};

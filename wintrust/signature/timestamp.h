@@ -11,8 +11,7 @@
 #include <vector>
 
 #include "wintrust/base/openssl_ptr.h"
-#include "wintrust/chain/signature_budget.h"
-#include "wintrust/roots/trust_anchors.h"
+#include "wintrust/chain/chain_search.h"
 #include "wintrust/signature/signed_data.h"
 
 namespace wintrust {
@@ -36,11 +35,10 @@ struct TimestampSearch {
 // attributes in order, the values of every RFC 3161 attribute first, then
 // those of every legacy one (at most kMaxCountersignatureAttempts of each
 // kind), until one is valid or one names an algorithm outside the digest
-// policy; any other invalid one is passed over. `certificates` are those of
-// the outer message. Their chains' signature checks are paid from
-// `budget`, which the signer's own chain shares.
-TimestampSearch FindValidTimestamp(const SignerInfo& signer, const std::vector<X509Ptr>& certificates,
-                                   TrustAnchors* anchors, SignatureBudget* budget);
+// policy; any other invalid one is passed over. Their chains are found by
+// `search`, over the outer message's certificates (and a token's own), the
+// search the signer's own chain shares.
+TimestampSearch FindValidTimestamp(const SignerInfo& signer, ChainSearch* search);
 
 // Reads a UTCTime or GeneralizedTime element as seconds since 1970 (UTC).
 std::optional<time_t> ReadAsn1Time(ByteView element);

@@ -130,8 +130,8 @@ HRESULT VerifyUnderAnchors(const ByteSource& file, std::string_view fileName, Tr
   // a file changed after signing still names who signed it.
   const SignerInfo& signer = signedData.signers.front();
   state->SetSignerInfo(signer.digestAlgorithm);
-  std::vector<X509Ptr> certificates = ParseCertificates(signedData.certificates);
-  X509* signerCertificate = FindSignerCertificate(signer, certificates);
+  CertificateBag certificates(signedData.certificates);
+  X509* signerCertificate = FindSignerCertificate(signer, &certificates);
   time_t now = time(nullptr);
   if (signerCertificate != nullptr) {
     std::vector<X509Ptr> alone;
@@ -160,14 +160,21 @@ HRESULT VerifyUnderAnchors(const ByteSource& file, std::string_view fileName, Tr
       return TRUST_E_BAD_DIGEST;
   }
 
-  // One budget for every chain of this verification.
+  // One search, and one budget, for every chain of this verification. The
+  // budget pays for a check of every ordinary candidate a bag can hold.
+  static_assert(kMaxBagBytes == kMaxSignatureSize);
   SignatureBudget budget;
-  TimestampSearch timestamp = FindValidTimestamp(signer, certificates, anchors, &budget);
+  ChainSearch search(&certificates, anchors, &budget);
+  // The signer's chain is searched first, so that the budget pays for its
+  // checks before any countersignature's: anyone can add countersignatures
+  // whose chains would spend it. Judged again at a time-stamp's time, it
+  // finds the checks it needs already paid.
+  ChainOutcome chain = VerifyChain(signerCertificate, &search, nullptr, now, RequiredUsage::kCodeSigning);
+  TimestampSearch timestamp = FindValidTimestamp(signer, &search);
   if (timestamp.unsupportedAlgorithm) return NTE_BAD_ALGID;
   if (timestamp.time) state->SetTimestamp(timestamp.chain, *timestamp.time);
   time_t when = HasLifetimeSigning(signerCertificate) ? now : timestamp.time.value_or(now);
-  ChainOutcome chain =
-      VerifyChain(signerCertificate, certificates, anchors, when, RequiredUsage::kCodeSigning, &budget);
+  if (when != now) chain = VerifyChain(signerCertificate, &search, nullptr, when, RequiredUsage::kCodeSigning);
   state->SetSigner(chain.chain, chain.rootTrusted, when);
   return chain.status;
 }

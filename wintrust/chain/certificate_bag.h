@@ -1,0 +1,59 @@
+// The certificates a signature carries, read the way a chain search needs
+// them: counted and indexed by subject name from their raw bytes first, and
+// decoded only when a chain asks for one of their names. A bag padded with
+// thousands of certificates that could never be on a chain costs a walk
+// over their names, not the decoding of their keys.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <unordered_map>
+#include <vector>
+
+#include "wintrust/base/byte_view.h"
+#include "wintrust/base/certificate_names.h"
+#include "wintrust/base/openssl_ptr.h"
+
+namespace wintrust {
+
+class CertificateBag {
+ public:
+  // `elements` (each a Certificate element) must outlive the bag; copies of
+  // one certificate count once. An element that is not laid out as a
+  // certificate is left out, as OpenSSL could not read it either.
+  explicit CertificateBag(const std::vector<ByteView>& elements);
+  CertificateBag(const CertificateBag&) = delete;
+  CertificateBag& operator=(const CertificateBag&) = delete;
+
+  // The distinct certificates, decoded or not.
+  size_t size() const { return entries_.size(); }
+
+  // The certificates whose subject is `name`, in the bag's order, decoded
+  // now; ones OpenSSL cannot read are left out. They live as long as the bag.
+  std::vector<X509*> WithSubject(const X509_NAME* name);
+
+  // The first certificate issued by `issuer` (a Name element) with serial
+  // number `serial` (its content octets), or whose subject key identifier
+  // is `keyId`; null when there is none.
+  X509* WithIssuerAndSerial(ByteView issuer, ByteView serial);
+  X509* WithSubjectKeyId(ByteView keyId);
+
+  // How many certificates have been decoded so far.
+  size_t decoded() const { return decoded_; }
+
+ private:
+  struct Entry {
+    ByteView der;
+    CertificateFields fields;
+    X509Ptr certificate;
+    bool tried = false;
+  };
+  X509* Decode(Entry* entry);
+
+  std::vector<Entry> entries_;
+  // Positions by the hash of the subject name, in the bag's order.
+  std::unordered_multimap<uint32_t, size_t> bySubjectHash_;
+  size_t decoded_ = 0;
+};
+
+}  // namespace wintrust
