@@ -5,15 +5,6 @@
 #include "trust/trust_functions.h"
 #include "trust/verify_signature.h"
 
-namespace {
-
-template <typename Function>
-void Resolve(TrustPlatform& platform, platform::ModuleHandle module, const char* name, Function& entry) {
-  entry = reinterpret_cast<Function>(platform.FindExport(module, name));
-}
-
-}  // namespace
-
 void RunTrustStage(TrustPlatform& platform, const WideChar* target) {
   const platform::ModuleHandle module = platform.LoadTrustLibrary();
   if (module == nullptr) {
@@ -21,11 +12,7 @@ void RunTrustStage(TrustPlatform& platform, const WideChar* target) {
     return;
   }
 
-  TrustFunctions functions;
-  Resolve(platform, module, "WinVerifyTrustEx", functions.winVerifyTrustEx);
-  Resolve(platform, module, "WTHelperProvDataFromStateData", functions.wtHelperProvDataFromStateData);
-  Resolve(platform, module, "WTHelperGetProvSignerFromChain", functions.wtHelperGetProvSignerFromChain);
-  Resolve(platform, module, "WTHelperGetProvCertFromChain", functions.wtHelperGetProvCertFromChain);
+  const TrustFunctions functions = ResolveTrustFunctions(platform, module);
 
   // Every origin line is written before anything tests whether its lookup
   // succeeded; the report then shows which function was missing.

@@ -5,7 +5,7 @@ set -euo pipefail
 packages=(
   cmake ninja-build g++ make pkg-config python3
   libssl-dev openssl ca-certificates osslsigncode gcab msitools
-  zlib1g-dev libexpat1-dev
+  zlib1g-dev libexpat1-dev nlohmann-json3-dev
   googletest libbenchmark-dev
   g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64
   g++-mingw-w64-i686 binutils-mingw-w64-i686

@@ -49,6 +49,17 @@ cmake --build build/sanitize -j "$jobs"
 ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
   ctest --test-dir build/sanitize --output-on-failure -j "$jobs" -E wintrust_large_file
 
+# The parallel paths under ThreadSanitizer: the ordered runner's unit tests
+# and sigverify verifying every fixture with two jobs through the real trust
+# library. Only the targets those need are built.
+cmake -S . -B build/tsan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DSIGREPORT_WERROR=ON \
+  -DSIGREPORT_THREAD_SANITIZE=ON
+cmake --build build/tsan -j "$jobs" --target sigreport sigverify sigreport_tests wintrust
+TSAN_OPTIONS=halt_on_error=1 build/tsan/bin/sigreport_tests --gtest_filter='OrderedRunner*'
+TSAN_OPTIONS=halt_on_error=1 SIGREPORT_BUILD_DIR="$PWD/build/tsan" SIGREPORT_PLATFORM=linux \
+  SIGREPORT_FIXTURES="$PWD/build/linux/fixtures" python3 -m unittest discover -s tests/e2e \
+  -p test_sigverify_linux.py -k test_parallel_output_is_identical_to_one_job
+
 # Every fuzz target for a short, bounded time, after replaying the inputs of
 # earlier findings; fuzz/run_fuzzers.sh runs them for as long as asked.
 fuzz/run_fuzzers.sh 30

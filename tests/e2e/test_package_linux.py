@@ -55,10 +55,10 @@ class DebianPackageTest(InstallationTestCase):
         listing = subprocess.run(["dpkg-deb", "-c", self.package], check=True, capture_output=True,
                                  text=True).stdout
         files = sorted(line.split()[-1] for line in listing.splitlines() if not line.startswith("d"))
-        self.assertEqual(["./usr/bin/sigreport", "./usr/lib/sigreport/libwintrust.so",
+        self.assertEqual(["./usr/bin/sigreport", "./usr/bin/sigverify", "./usr/lib/sigreport/libwintrust.so",
                           "./usr/lib/sigreport/root-program.idx", "./usr/share/doc/sigreport/README.md",
                           "./usr/share/doc/sigreport/changelog.gz", "./usr/share/doc/sigreport/copyright",
-                          "./usr/share/man/man1/sigreport.1.gz"], files)
+                          "./usr/share/man/man1/sigreport.1.gz", "./usr/share/man/man1/sigverify.1.gz"], files)
 
     def test_lintian_finds_no_error_and_no_warning(self):
         # Informational and pedantic findings are shown but let pass.
@@ -92,6 +92,23 @@ class DebianPackageTest(InstallationTestCase):
         self.assertEqual(0, fixture.status)
         run = self.install.run(fixture.path, env=env)
         self.assertReport(run, self.full_report_texts(fixture.path, fixture.content(), fixture.verdict()))
+
+    def test_unpacked_sigverify_verifies_with_the_same_trust_library(self):
+        env = dict(os.environ, SSL_CERT_FILE=signed_fixtures.ssl_cert_file(),
+                   SSL_CERT_DIR=os.path.join(self.tmp, "no-cert-dir"))
+        fixture = next(f for f in signed_fixtures.load() if f.name == "pe64-rsa-sha256.exe")
+        run = subprocess.run([os.path.join(self.install.bin_dir, "sigverify"), "--json", fixture.path], env=env,
+                             capture_output=True, text=True, timeout=60)
+        self.assertEqual(0, run.returncode, run.stderr)
+        self.assertIn(f'"key_hash":"{fixture.signer_key_sha1}"', run.stdout)
+
+    def test_sigverify_manual_page_renders_without_warnings(self):
+        page = os.path.join(self.root, "usr", "share", "man", "man1", "sigverify.1.gz")
+        man = subprocess.run(["man", "--warnings", "-l", page], capture_output=True, text=True, timeout=60,
+                             env=dict(os.environ, MANWIDTH="80", LC_ALL="C.UTF-8"))
+        self.assertEqual((0, ""), (man.returncode, man.stderr))
+        for text in ("--recursive", "--json", "--jobs", "--roots", "EXIT STATUS", "key_hash"):
+            self.assertIn(text, man.stdout)
 
     def test_user_who_may_not_write_the_programs_directory_gets_the_report_in_the_state_directory(self):
         fixture = next(f for f in signed_fixtures.load() if f.name == "pe64-rsa-sha256.exe")

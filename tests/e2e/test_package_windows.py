@@ -20,7 +20,7 @@ class ZipPackageTest(InstallationTestCase):
         with zipfile.ZipFile(packages[0]) as archive:
             names = sorted(name for name in archive.namelist() if not name.endswith("/"))
             top = names[0].split("/")[0]
-            self.assertEqual([f"{top}/README.md", f"{top}/sigreport.exe"], names)
+            self.assertEqual([f"{top}/README.md", f"{top}/sigreport.exe", f"{top}/sigverify.exe"], names)
             archive.extractall(os.path.join(self.tmp, "unzipped"))
         unzipped = os.path.join(self.tmp, "unzipped", top, "sigreport.exe")
         with open(os.path.join(BUILD_DIR, "bin", "sigreport.exe"), "rb") as built, open(unzipped, "rb") as packed:

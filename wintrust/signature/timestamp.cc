@@ -13,16 +13,14 @@ std::optional<time_t> Asn1TimeToEpoch(const ASN1_TIME* value) {
   return timegm(&broken);
 }
 
-bool TimeStampChainValid(X509* signerCertificate, ChainSearch* search, CertificateBag* extra, time_t when) {
-  return VerifyChain(signerCertificate, search, extra, when, RequiredUsage::kTimeStamping).status == 0;
-}
-
 // A countersignature whose signer check came out as `check`: valid at `when`
 // when that signer verifies and its chain holds for time stamping.
 TimestampSearch Judge(SignerCheck check, X509* authority, ChainSearch* search, CertificateBag* extra, time_t when) {
-  if (check == SignerCheck::kUnsupportedDigest) return TimestampSearch{std::nullopt, true};
-  if (check != SignerCheck::kOk || !TimeStampChainValid(authority, search, extra, when)) return {};
-  return TimestampSearch{when, false};
+  if (check == SignerCheck::kUnsupportedDigest) return TimestampSearch{std::nullopt, true, {}};
+  if (check != SignerCheck::kOk) return {};
+  ChainOutcome chain = VerifyChain(authority, search, extra, when, RequiredUsage::kTimeStamping);
+  if (chain.status != 0) return {};
+  return TimestampSearch{when, false, std::move(chain.chain)};
 }
 
 // RFC 3161: a ContentInfo holding SignedData over a TSTInfo whose
@@ -42,7 +40,7 @@ TimestampSearch CheckRfc3161(ByteView token, const SignerInfo& signer, ChainSear
   X509_ALGOR_get0(&object, nullptr, nullptr, algorithm);
   if (object == nullptr || OBJ_length(object) == 0) return {};
   const EVP_MD* md = DigestForOid(ByteView(OBJ_get0_data(object), OBJ_length(object)));
-  if (md == nullptr) return TimestampSearch{std::nullopt, true};
+  if (md == nullptr) return TimestampSearch{std::nullopt, true, {}};
   auto expected = Digest(md, signer.signature);
   ASN1_OCTET_STRING* imprinted = TS_MSG_IMPRINT_get_msg(imprint);
   if (!expected || imprinted == nullptr ||

@@ -26,6 +26,9 @@ struct TimestampSearch {
   // The search stopped at a countersignature naming a digest algorithm (its
   // imprint's, its signer's) outside the digest policy: NTE_BAD_ALGID.
   bool unsupportedAlgorithm = false;
+  // The chain of that countersignature's signer as it was judged, its
+  // certificate first; empty without a valid countersignature.
+  std::vector<X509Ptr> chain;
 };
 
 // Tries the countersignatures among the signer's unauthenticated

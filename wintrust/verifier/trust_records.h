@@ -157,10 +157,34 @@ struct _CRYPT_PROVIDER_FUNCTIONS;
 struct _CRYPT_PROVIDER_PRIVDATA;
 struct _PROVDATA_SIP;
 struct _CERT_USAGE_MATCH;
-struct _CMSG_SIGNER_INFO;
 struct _CERT_CHAIN_CONTEXT;
 struct _CERT_CHAIN_ELEMENT;
 struct _CTL_CONTEXT;
+
+typedef struct _CRYPT_ATTRIBUTE {
+  LPSTR pszObjId;
+  DWORD cValue;
+  CRYPT_DATA_BLOB* rgValue;
+} CRYPT_ATTRIBUTE, *PCRYPT_ATTRIBUTE;
+
+typedef struct _CRYPT_ATTRIBUTES {
+  DWORD cAttr;
+  PCRYPT_ATTRIBUTE rgAttr;
+} CRYPT_ATTRIBUTES, *PCRYPT_ATTRIBUTES;
+
+/* The signer's SignerInfo as read: the library fills the version, the
+ * issuer and serial number it names (as in CERT_INFO) and the digest
+ * algorithm; the attributes are left empty. */
+typedef struct _CMSG_SIGNER_INFO {
+  DWORD dwVersion;
+  CERT_NAME_BLOB Issuer;
+  CRYPT_INTEGER_BLOB SerialNumber;
+  CRYPT_ALGORITHM_IDENTIFIER HashAlgorithm;
+  CRYPT_ALGORITHM_IDENTIFIER HashEncryptionAlgorithm;
+  CRYPT_DATA_BLOB EncryptedHash;
+  CRYPT_ATTRIBUTES AuthAttrs;
+  CRYPT_ATTRIBUTES UnauthAttrs;
+} CMSG_SIGNER_INFO, *PCMSG_SIGNER_INFO;
 
 typedef struct _CRYPT_PROVIDER_CERT {
   DWORD cbStruct;
@@ -186,7 +210,7 @@ typedef struct _CRYPT_PROVIDER_SGNR {
   DWORD csCertChain;
   CRYPT_PROVIDER_CERT* pasCertChain;
   DWORD dwSignerType;
-  struct _CMSG_SIGNER_INFO* psSigner;
+  CMSG_SIGNER_INFO* psSigner;
   DWORD dwError;
   DWORD csCounterSigners;
   struct _CRYPT_PROVIDER_SGNR* pasCounterSigners;

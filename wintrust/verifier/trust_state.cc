@@ -132,34 +132,71 @@ std::unique_ptr<TrustState::CertificateRecord> TrustState::MakeRecord(X509* cert
   return record;
 }
 
-void TrustState::SetSigner(const std::vector<X509Ptr>& chain, bool rootTrusted, time_t verifiedAt) {
-  records_.clear();
-  chain_.clear();
+void TrustState::FillSigner(const std::vector<X509Ptr>& chain, bool rootTrusted, time_t verifiedAt,
+                            SignerRecord* record) {
+  record->records.clear();
+  record->chain.clear();
   for (const X509Ptr& certificate : chain) {
-    records_.push_back(MakeRecord(certificate.get()));
+    record->records.push_back(MakeRecord(certificate.get()));
   }
-  chain_.resize(records_.size());
-  for (size_t i = 0; i < records_.size(); ++i) {
-    CRYPT_PROVIDER_CERT& entry = chain_[i];
+  record->chain.resize(record->records.size());
+  for (size_t i = 0; i < record->records.size(); ++i) {
+    CRYPT_PROVIDER_CERT& entry = record->chain[i];
     entry = CRYPT_PROVIDER_CERT{};
     entry.cbStruct = sizeof(CRYPT_PROVIDER_CERT);
-    entry.pCert = &records_[i]->context;
+    entry.pCert = &record->records[i]->context;
     X509* certificate = chain[i].get();
     entry.fSelfSigned = X509_check_issued(certificate, certificate) == X509_V_OK;
-    entry.fTrustedRoot = rootTrusted && i + 1 == records_.size();
+    entry.fTrustedRoot = rootTrusted && i + 1 == record->records.size();
   }
-  signer_ = CRYPT_PROVIDER_SGNR{};
-  signer_.cbStruct = sizeof(CRYPT_PROVIDER_SGNR);
-  signer_.sftVerifyAsOf = ToFileTime(verifiedAt);
-  signer_.csCertChain = static_cast<DWORD>(chain_.size());
-  signer_.pasCertChain = chain_.empty() ? nullptr : chain_.data();
+  record->signer = CRYPT_PROVIDER_SGNR{};
+  record->signer.cbStruct = sizeof(CRYPT_PROVIDER_SGNR);
+  record->signer.sftVerifyAsOf = ToFileTime(verifiedAt);
+  record->signer.csCertChain = static_cast<DWORD>(record->chain.size());
+  record->signer.pasCertChain = record->chain.empty() ? nullptr : record->chain.data();
+}
+
+void TrustState::SetSigner(const std::vector<X509Ptr>& chain, bool rootTrusted, time_t verifiedAt) {
+  FillSigner(chain, rootTrusted, verifiedAt, &signer_);
+  if (!digestOid_.empty()) signer_.signer.psSigner = &signerInfo_;
+  if (counterSigner_.signer.cbStruct != 0) {
+    signer_.signer.csCounterSigners = 1;
+    signer_.signer.pasCounterSigners = &counterSigner_.signer;
+  }
   providerData_.csSigners = 1;
-  providerData_.pasSigners = &signer_;
+  providerData_.pasSigners = &signer_.signer;
+}
+
+void TrustState::SetSignerInfo(ByteView digestAlgorithmOid) {
+  // The OID's content octets, wrapped in their tag and length for OpenSSL.
+  Bytes element{0x06};
+  if (digestAlgorithmOid.size() > 127) return;
+  element.push_back(static_cast<uint8_t>(digestAlgorithmOid.size()));
+  element.insert(element.end(), digestAlgorithmOid.begin(), digestAlgorithmOid.end());
+  const unsigned char* at = element.data();
+  ASN1_OBJECT* object = d2i_ASN1_OBJECT(nullptr, &at, static_cast<long>(element.size()));
+  if (object == nullptr) return;
+  digestOid_ = OidText(object);
+  ASN1_OBJECT_free(object);
+  if (digestOid_.empty()) return;
+  signerInfo_ = CMSG_SIGNER_INFO{};
+  signerInfo_.dwVersion = 1;
+  signerInfo_.HashAlgorithm.pszObjId = digestOid_.data();
+  if (providerData_.csSigners != 0) signer_.signer.psSigner = &signerInfo_;
+}
+
+void TrustState::SetTimestamp(const std::vector<X509Ptr>& chain, time_t stampedAt) {
+  // Only a valid time stamp is recorded: its chain ended at a trusted root.
+  FillSigner(chain, true, stampedAt, &counterSigner_);
+  if (providerData_.csSigners != 0) {
+    signer_.signer.csCounterSigners = 1;
+    signer_.signer.pasCounterSigners = &counterSigner_.signer;
+  }
 }
 
 void TrustState::SetFinalStatus(HRESULT status) {
   providerData_.dwFinalError = static_cast<DWORD>(status);
-  if (providerData_.csSigners != 0) signer_.dwError = static_cast<DWORD>(status);
+  if (providerData_.csSigners != 0) signer_.signer.dwError = static_cast<DWORD>(status);
 }
 
 }  // namespace wintrust

@@ -28,8 +28,18 @@ class TrustState {
   // judged at. A later call replaces what an earlier one recorded: the
   // verifier records the signing certificate alone as soon as it is found, so
   // a failure after that still names the signer, and the whole chain once it
-  // is built. Records handed out before a replacement are freed by it.
+  // is built. Records handed out before a replacement are freed by it; the
+  // signer's SignerInfo and counter-signer stay.
   void SetSigner(const std::vector<X509Ptr>& chain, bool rootTrusted, time_t verifiedAt);
+
+  // Records the first signer's SignerInfo as psSigner: its digest
+  // algorithm, given as the content octets of its OID.
+  void SetSignerInfo(ByteView digestAlgorithmOid);
+
+  // Records the first signer's valid time stamp as its one counter-signer:
+  // the time it states as sftVerifyAsOf, and the chain of its signer as it
+  // was judged, that signer's certificate first.
+  void SetTimestamp(const std::vector<X509Ptr>& chain, time_t stampedAt);
 
   // Records the final status of the verification.
   void SetFinalStatus(HRESULT status);
@@ -46,11 +56,21 @@ class TrustState {
 
   static std::unique_ptr<CertificateRecord> MakeRecord(X509* certificate);
 
+  // A signer record with the chain entries and certificates it points to.
+  struct SignerRecord {
+    CRYPT_PROVIDER_SGNR signer{};
+    std::vector<CRYPT_PROVIDER_CERT> chain;
+    std::vector<std::unique_ptr<CertificateRecord>> records;
+  };
+
+  static void FillSigner(const std::vector<X509Ptr>& chain, bool rootTrusted, time_t verifiedAt, SignerRecord* record);
+
   GUID action_;
   CRYPT_PROVIDER_DATA providerData_{};
-  CRYPT_PROVIDER_SGNR signer_{};
-  std::vector<CRYPT_PROVIDER_CERT> chain_;
-  std::vector<std::unique_ptr<CertificateRecord>> records_;
+  SignerRecord signer_;
+  SignerRecord counterSigner_;
+  CMSG_SIGNER_INFO signerInfo_{};
+  std::string digestOid_;
 };
 
 // Seconds since 1970 as a FILETIME (100 ns units since 1601).

@@ -101,5 +101,53 @@ TEST_F(TrustStateTest, ExpiredSignerIsStillReadable) {
   EXPECT_EQ(state_.providerData()->dwFinalError, static_cast<DWORD>(CERT_E_EXPIRED));
 }
 
+// Each row: a fixture, its status, then what its state must hold: the
+// signer's chain length (0: no signer), its digest algorithm's OID, and the
+// time its valid time stamp states (0: no counter-signer).
+TEST_F(TrustStateTest, SignerDigestAndTimestampAreKeptWhateverTheVerdict) {
+  constexpr uint64_t kStampedAt2024 = 1704153600, kStampedAt2020 = 1590969600;
+  const struct {
+    const char* file;
+    HRESULT status;
+    DWORD chainLength;
+    const char* digestOid;
+    uint64_t stampedAt;
+  } rows[] = {
+      {"pe64-timestamped.exe", 0, 3, "2.16.840.1.101.3.4.2.1", kStampedAt2024},
+      {"pe64-sha256-expired-timestamped.exe", 0, 3, "2.16.840.1.101.3.4.2.1", kStampedAt2020},
+      {"pe64-rsa-sha1.exe", 0, 3, "1.3.14.3.2.26", 0},
+      // The file's digest fails before any chain is built: the signer alone.
+      {"pe64-tampered-code.exe", TRUST_E_BAD_DIGEST, 1, "2.16.840.1.101.3.4.2.1", 0},
+      {"pe64-untrusted-sha1-root.exe", CERT_E_UNTRUSTEDROOT, 3, "2.16.840.1.101.3.4.2.1", 0},
+      {"pe64-unsigned.exe", TRUST_E_NOSIGNATURE, 0, nullptr, 0},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.file);
+    TrustState state(&request_, GUID{});
+    std::u16string path = test_support::ToUtf16(test_support::FixtureDir() + "/files/" + row.file);
+    EXPECT_EQ(VerifyFile(path.c_str(), &state), row.status);
+    const CRYPT_PROVIDER_DATA* data = state.providerData();
+    const CRYPT_PROVIDER_SGNR* signer = data->csSigners == 1 ? &data->pasSigners[0] : nullptr;
+    if (row.chainLength == 0) {
+      EXPECT_EQ(signer, nullptr);
+      continue;
+    }
+    ASSERT_NE(signer, nullptr);
+    EXPECT_EQ(signer->csCertChain, row.chainLength);
+    ASSERT_NE(signer->psSigner, nullptr);
+    EXPECT_STREQ(signer->psSigner->HashAlgorithm.pszObjId, row.digestOid);
+    if (row.stampedAt == 0) {
+      EXPECT_EQ(signer->csCounterSigners, 0u);
+      continue;
+    }
+    ASSERT_EQ(signer->csCounterSigners, 1u);
+    const CRYPT_PROVIDER_SGNR& counter = signer->pasCounterSigners[0];
+    uint64_t ticks = (uint64_t{counter.sftVerifyAsOf.dwHighDateTime} << 32) | counter.sftVerifyAsOf.dwLowDateTime;
+    EXPECT_EQ(ticks, (row.stampedAt + 11644473600u) * 10000000u);
+    ASSERT_GE(counter.csCertChain, 1u);
+    EXPECT_TRUE(counter.pasCertChain[counter.csCertChain - 1].fTrustedRoot);
+  }
+}
+
 }  // namespace
 }  // namespace wintrust

@@ -125,6 +125,20 @@ HRESULT VerifyUnderAnchors(const ByteSource& file, std::string_view fileName, Tr
   DerError derError = ParseSignedData(blob, &signedData);
   if (derError != DerError::kNone) return FromDerError(derError);
   if (signedData.signers.empty()) return TRUST_E_NOSIGNATURE;
+  // Only the primary signer counts; nested signatures live in its
+  // unauthenticated attributes and are not looked at. Once the signature is
+  // read, its signer is recorded whatever the verdict, as Windows keeps it:
+  // a file changed after signing still names who signed it.
+  const SignerInfo& signer = signedData.signers.front();
+  state->SetSignerInfo(signer.digestAlgorithm);
+  CertificateBag certificates(signedData.certificates);
+  X509* signerCertificate = FindSignerCertificate(signer, &certificates);
+  time_t now = time(nullptr);
+  if (signerCertificate != nullptr) {
+    std::vector<X509Ptr> alone;
+    if (X509_up_ref(signerCertificate)) alone.emplace_back(signerCertificate);
+    state->SetSigner(alone, false, now);
+  }
   const EVP_MD* md = nullptr;
   ByteView namedDigest;
   HRESULT named = NamedDigest(*subject, signedData, &md, &namedDigest);
@@ -134,18 +148,7 @@ HRESULT VerifyUnderAnchors(const ByteSource& file, std::string_view fileName, Tr
   if (subjectStatus != SubjectStatus::kOk) return FromSubjectStatus(subjectStatus);
   if (!SameBytes(digest, namedDigest)) return TRUST_E_BAD_DIGEST;
 
-  // Only the primary signer counts; nested signatures live in its
-  // unauthenticated attributes and are not looked at.
-  const SignerInfo& signer = signedData.signers.front();
-  CertificateBag certificates(signedData.certificates);
-  X509* signerCertificate = FindSignerCertificate(signer, &certificates);
   if (signerCertificate == nullptr) return TRUST_E_NO_SIGNER_CERT;
-  time_t now = time(nullptr);
-  {
-    std::vector<X509Ptr> alone;
-    if (X509_up_ref(signerCertificate)) alone.emplace_back(signerCertificate);
-    state->SetSigner(alone, false, now);
-  }
   switch (VerifySigner(signer, signerCertificate, signedData.signedContent)) {
     case SignerCheck::kOk:
       break;
@@ -170,6 +173,7 @@ HRESULT VerifyUnderAnchors(const ByteSource& file, std::string_view fileName, Tr
   ChainOutcome chain = VerifyChain(signerCertificate, &search, nullptr, now, RequiredUsage::kCodeSigning);
   TimestampSearch timestamp = FindValidTimestamp(signer, &search);
   if (timestamp.unsupportedAlgorithm) return NTE_BAD_ALGID;
+  if (timestamp.time) state->SetTimestamp(timestamp.chain, *timestamp.time);
   time_t when = HasLifetimeSigning(signerCertificate) ? now : timestamp.time.value_or(now);
   if (when != now) chain = VerifyChain(signerCertificate, &search, nullptr, when, RequiredUsage::kCodeSigning);
   state->SetSigner(chain.chain, chain.rootTrusted, when);

@@ -1,0 +1,185 @@
+#include "verify/file_verdict.h"
+
+#include <array>
+#include <chrono>
+#include <cstddef>
+#include <cstdio>
+#include <cstring>
+#include <string_view>
+
+#include "platform/certificate.h"
+#include "platform/file.h"
+#include "sha1/sha1.h"
+#include "verify/status_text.h"
+
+namespace {
+
+// WINTRUST_DATA as far as dwUIContext, the form the report's request uses.
+constexpr DWORD kRequestSize = offsetof(WINTRUST_DATA, dwUIContext) + sizeof(DWORD);
+
+std::string Hex(const uint8_t* bytes, size_t count) {
+  static constexpr char kDigits[] = "0123456789abcdef";
+  std::string text;
+  text.reserve(count * 2);
+  for (size_t i = 0; i < count; ++i) {
+    text.push_back(kDigits[bytes[i] >> 4]);
+    text.push_back(kDigits[bytes[i] & 0x0F]);
+  }
+  return text;
+}
+
+std::string KeyHash(const CERT_INFO& info) {
+  const CRYPT_BIT_BLOB& key = info.SubjectPublicKeyInfo.PublicKey;
+  Sha1Hasher hasher = {};
+  hasher.Init();
+  hasher.Reset();
+  hasher.Update(key.pbData, key.cbData);
+  uint8_t digest[20];
+  hasher.Final(digest);
+  return Hex(digest, sizeof digest);
+}
+
+std::string SerialNumber(const CERT_INFO& info) {
+  // CryptoAPI keeps the serial number least significant byte first.
+  std::string text;
+  for (DWORD i = info.SerialNumber.cbData; i > 0; --i) text += Hex(&info.SerialNumber.pbData[i - 1], 1);
+  return text;
+}
+
+CertificateDetails DescribeCertificate(PCCERT_CONTEXT certificate) {
+  CertificateDetails details;
+  details.subject = platform::CertificateCommonName(certificate, false);
+  details.issuer = platform::CertificateCommonName(certificate, true);
+  std::array<uint8_t, 20> thumbprint{};
+  if (platform::CertificateThumbprint(certificate, &thumbprint)) details.sha1 = Hex(thumbprint.data(), 20);
+  if (certificate->pCertInfo != nullptr) {
+    details.serial = SerialNumber(*certificate->pCertInfo);
+    details.keyHash = KeyHash(*certificate->pCertInfo);
+  }
+  return details;
+}
+
+PCCERT_CONTEXT CertificateAt(const TrustFunctions& functions, CRYPT_PROVIDER_SGNR* signer, DWORD index) {
+  CRYPT_PROVIDER_CERT* entry = functions.wtHelperGetProvCertFromChain(signer, index);
+  return entry == nullptr ? nullptr : entry->pCert;
+}
+
+// The digest algorithms Authenticode signatures name, by OID.
+std::string DigestName(const char* oid) {
+  static constexpr struct {
+    const char* oid;
+    const char* name;
+  } kNames[] = {
+      {"1.3.14.3.2.26", "sha1"},
+      {"2.16.840.1.101.3.4.2.1", "sha256"},
+      {"2.16.840.1.101.3.4.2.2", "sha384"},
+      {"2.16.840.1.101.3.4.2.3", "sha512"},
+      {"1.2.840.113549.2.5", "md5"},
+  };
+  if (oid == nullptr) return {};
+  for (const auto& entry : kNames) {
+    if (std::string_view(oid) == entry.oid) return entry.name;
+  }
+  return oid;
+}
+
+// FILETIME (100 ns units since 1601) as RFC 3339 UTC; empty for none.
+std::string Rfc3339(const FILETIME& time) {
+  const uint64_t ticks = (uint64_t{time.dwHighDateTime} << 32) | time.dwLowDateTime;
+  constexpr uint64_t kTicksFrom1601To1970 = 116444736000000000;
+  if (ticks < kTicksFrom1601To1970) return {};
+  using std::chrono::days;
+  const std::chrono::seconds since1970{static_cast<int64_t>((ticks - kTicksFrom1601To1970) / 10000000)};
+  const std::chrono::sys_days day = std::chrono::floor<days>(std::chrono::sys_seconds(since1970));
+  const std::chrono::year_month_day date(day);
+  const std::chrono::hh_mm_ss clock(std::chrono::sys_seconds(since1970) - day);
+  char text[32];
+  std::snprintf(text, sizeof text, "%04d-%02u-%02uT%02d:%02d:%02dZ", static_cast<int>(date.year()),
+                static_cast<unsigned>(date.month()), static_cast<unsigned>(date.day()),
+                static_cast<int>(clock.hours().count()), static_cast<int>(clock.minutes().count()),
+                static_cast<int>(clock.seconds().count()));
+  return text;
+}
+
+// What kind of signed file this is, told by its first bytes as the trust
+// service tells it, or by its name for scripts; empty when none applies.
+std::string FormatOf(const WideString& path) {
+  const platform::File file = platform::OpenForReading(path.c_str());
+  uint64_t size = 0;
+  uint8_t head[8] = {};
+  if (!file.IsOpen() || !platform::SizeOf(file, &size) || size < sizeof head ||
+      !platform::ReadExactly(file, head, sizeof head)) {
+    size = 0;
+  }
+  static constexpr uint8_t kCompoundFile[] = {0xD0, 0xCF, 0x11, 0xE0, 0xA1, 0xB1, 0x1A, 0xE1};
+  if (size != 0 && head[0] == 'M' && head[1] == 'Z') return "pe";
+  if (size != 0 && std::memcmp(head, "MSCF", 4) == 0) return "cab";
+  if (size != 0 && std::memcmp(head, kCompoundFile, sizeof kCompoundFile) == 0) return "msi";
+  if (size != 0 && std::memcmp(head, "PK\x03\x04", 4) == 0) return "appx";
+  if (size != 0 && head[0] == 0x30) return "catalog";
+  return "script";
+}
+
+void ReadSignerDetails(HANDLE state, const TrustFunctions& functions, FileVerdict* verdict) {
+  CRYPT_PROVIDER_DATA* providerData = functions.wtHelperProvDataFromStateData(state);
+  if (providerData == nullptr) return;
+  CRYPT_PROVIDER_SGNR* signer = functions.wtHelperGetProvSignerFromChain(providerData, 0, FALSE, 0);
+  if (signer == nullptr) return;
+  const PCCERT_CONTEXT leaf = CertificateAt(functions, signer, 0);
+  if (leaf == nullptr) return;
+  verdict->signer = DescribeCertificate(leaf);
+  for (DWORD i = 0; i < signer->csCertChain; ++i) {
+    const PCCERT_CONTEXT certificate = CertificateAt(functions, signer, i);
+    if (certificate != nullptr) verdict->chain.push_back(platform::CertificateCommonName(certificate, false));
+  }
+  if (signer->psSigner != nullptr) verdict->digestAlgorithm = DigestName(signer->psSigner->HashAlgorithm.pszObjId);
+  CRYPT_PROVIDER_SGNR* counterSigner = functions.wtHelperGetProvSignerFromChain(providerData, 0, TRUE, 0);
+  const PCCERT_CONTEXT authority = counterSigner == nullptr ? nullptr : CertificateAt(functions, counterSigner, 0);
+  if (authority != nullptr) {
+    verdict->timestamp =
+        TimestampDetails{Rfc3339(counterSigner->sftVerifyAsOf), platform::CertificateCommonName(authority, false)};
+  }
+}
+
+}  // namespace
+
+FileVerdict VerifyOneFile(TrustPlatform& platform, const TrustFunctions& functions, const WideString& path) {
+  // WINTRUST_ACTION_GENERIC_VERIFY_V2, which the Windows headers keep in
+  // <softpub.h>.
+  GUID action = {0x00AAC56B, 0xCD44, 0x11D0, {0x8C, 0xC2, 0x00, 0xC0, 0x4F, 0xC2, 0x95, 0xEE}};
+
+  WINTRUST_FILE_INFO file = {};
+  file.cbStruct = sizeof(file);
+  file.pcwszFilePath = path.c_str();
+
+  WINTRUST_DATA request = {};
+  request.cbStruct = kRequestSize;
+  request.dwUIChoice = WTD_UI_NONE;
+  request.fdwRevocationChecks = WTD_REVOKE_NONE;
+  request.dwUnionChoice = WTD_CHOICE_FILE;
+  request.pFile = &file;
+  request.dwStateAction = WTD_STATEACTION_VERIFY;
+  request.dwUIContext = WTD_UICONTEXT_EXECUTE;
+
+  FileVerdict verdict;
+  verdict.path = path;
+  verdict.status = static_cast<uint32_t>(functions.winVerifyTrustEx(nullptr, &action, &request));
+  if (IsReadFailure(verdict.status)) {
+    verdict.error = DescribeStatus(verdict.status).explanation;
+  } else {
+    if (request.hWVTStateData != nullptr) ReadSignerDetails(request.hWVTStateData, functions, &verdict);
+    if (verdict.status != static_cast<uint32_t>(TRUST_E_SUBJECT_FORM_UNKNOWN)) verdict.format = FormatOf(path);
+  }
+
+  request.dwStateAction = WTD_STATEACTION_CLOSE;
+  platform.CloseVerification(&action, &request);
+  return verdict;
+}
+
+FileVerdict UnreadableFile(const WideString& path, uint32_t status, const std::string& error) {
+  FileVerdict verdict;
+  verdict.path = path;
+  verdict.status = status;
+  verdict.error = error;
+  return verdict;
+}
