@@ -5,6 +5,7 @@
 
 #include "report/report_log.h"
 #include "sha1/sha1.h"
+#include "trust/file_request.h"
 
 namespace {
 
@@ -16,10 +17,6 @@ constexpr const WideChar* kNamedStatuses[] = {
     WIDE("TRUST_E_SUBJECT_FORM_UNKNOWN"),
     WIDE("TRUST_E_SUBJECT_NOT_TRUSTED"),
 };
-
-// WINTRUST_DATA as far as dwUIContext: the request form without the later
-// signature settings, which this check does not use.
-constexpr DWORD kRequestSize = offsetof(WINTRUST_DATA, dwUIContext) + sizeof(DWORD);
 
 void WriteStatus(HRESULT status) {
   LogWrite(WIDE("WinVerifyTrustEx Error hr="));
@@ -74,32 +71,18 @@ bool ReportSignerKey(HANDLE state, const TrustFunctions& functions) {
 }  // namespace
 
 bool VerifyFileSignature(TrustPlatform& platform, const WideChar* path, const TrustFunctions& functions) {
-  // WINTRUST_ACTION_GENERIC_VERIFY_V2
-  GUID action = {0x00AAC56B, 0xCD44, 0x11D0, {0x8C, 0xC2, 0x00, 0xC0, 0x4F, 0xC2, 0x95, 0xEE}};
-
-  WINTRUST_FILE_INFO file = {};
-  file.cbStruct = sizeof(file);
-  file.pcwszFilePath = path;
-
-  WINTRUST_DATA request = {};
-  request.cbStruct = kRequestSize;
-  request.dwUIChoice = WTD_UI_NONE;
-  request.fdwRevocationChecks = WTD_REVOKE_NONE;
-  request.dwUnionChoice = WTD_CHOICE_FILE;
-  request.pFile = &file;
-  request.dwStateAction = WTD_STATEACTION_VERIFY;
-  request.dwUIContext = WTD_UICONTEXT_EXECUTE;
+  FileTrustRequest request(path);
 
   bool verified = false;
-  const HRESULT status = functions.winVerifyTrustEx(nullptr, &action, &request);
+  const HRESULT status = functions.winVerifyTrustEx(nullptr, &request.action, &request.data);
   if (status != 0) {
     WriteStatus(status);
   } else {
-    verified = ReportSignerKey(request.hWVTStateData, functions);
+    verified = ReportSignerKey(request.data.hWVTStateData, functions);
   }
 
-  request.dwStateAction = WTD_STATEACTION_CLOSE;
-  platform.CloseVerification(&action, &request);
+  request.data.dwStateAction = WTD_STATEACTION_CLOSE;
+  platform.CloseVerification(&request.action, &request.data);
   return verified;
 }
 

@@ -10,12 +10,10 @@
 #include "platform/certificate.h"
 #include "platform/file.h"
 #include "sha1/sha1.h"
+#include "trust/file_request.h"
 #include "verify/status_text.h"
 
 namespace {
-
-// WINTRUST_DATA as far as dwUIContext, the form the report's request uses.
-constexpr DWORD kRequestSize = offsetof(WINTRUST_DATA, dwUIContext) + sizeof(DWORD);
 
 std::string Hex(const uint8_t* bytes, size_t count) {
   static constexpr char kDigits[] = "0123456789abcdef";
@@ -144,35 +142,20 @@ void ReadSignerDetails(HANDLE state, const TrustFunctions& functions, FileVerdic
 }  // namespace
 
 FileVerdict VerifyOneFile(TrustPlatform& platform, const TrustFunctions& functions, const WideString& path) {
-  // WINTRUST_ACTION_GENERIC_VERIFY_V2, which the Windows headers keep in
-  // <softpub.h>.
-  GUID action = {0x00AAC56B, 0xCD44, 0x11D0, {0x8C, 0xC2, 0x00, 0xC0, 0x4F, 0xC2, 0x95, 0xEE}};
-
-  WINTRUST_FILE_INFO file = {};
-  file.cbStruct = sizeof(file);
-  file.pcwszFilePath = path.c_str();
-
-  WINTRUST_DATA request = {};
-  request.cbStruct = kRequestSize;
-  request.dwUIChoice = WTD_UI_NONE;
-  request.fdwRevocationChecks = WTD_REVOKE_NONE;
-  request.dwUnionChoice = WTD_CHOICE_FILE;
-  request.pFile = &file;
-  request.dwStateAction = WTD_STATEACTION_VERIFY;
-  request.dwUIContext = WTD_UICONTEXT_EXECUTE;
+  FileTrustRequest request(path.c_str());
 
   FileVerdict verdict;
   verdict.path = path;
-  verdict.status = static_cast<uint32_t>(functions.winVerifyTrustEx(nullptr, &action, &request));
+  verdict.status = static_cast<uint32_t>(functions.winVerifyTrustEx(nullptr, &request.action, &request.data));
   if (IsReadFailure(verdict.status)) {
     verdict.error = DescribeStatus(verdict.status).explanation;
   } else {
-    if (request.hWVTStateData != nullptr) ReadSignerDetails(request.hWVTStateData, functions, &verdict);
+    if (request.data.hWVTStateData != nullptr) ReadSignerDetails(request.data.hWVTStateData, functions, &verdict);
     if (verdict.status != static_cast<uint32_t>(TRUST_E_SUBJECT_FORM_UNKNOWN)) verdict.format = FormatOf(path);
   }
 
-  request.dwStateAction = WTD_STATEACTION_CLOSE;
-  platform.CloseVerification(&action, &request);
+  request.data.dwStateAction = WTD_STATEACTION_CLOSE;
+  platform.CloseVerification(&request.action, &request.data);
   return verdict;
 }
 
