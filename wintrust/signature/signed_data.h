@@ -4,6 +4,8 @@
 // lengths) into views of the original bytes, so signatures are checked over
 // exactly the bytes that were signed. The one copy is the value of an
 // OCTET STRING eContent sent in segments, joined as the digest requires.
+// "Spc" in the Authenticode names stands for Software Publisher
+// Certificate, the scheme's original name for the signer's certificate.
 #pragma once
 
 #include <vector>
