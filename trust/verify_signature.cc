@@ -6,6 +6,7 @@
 #include "report/report_log.h"
 #include "sha1/sha1.h"
 #include "trust/file_request.h"
+#include "trust/public_key_hash.h"
 
 namespace {
 
@@ -55,13 +56,8 @@ bool ReportSignerKey(HANDLE state, const TrustFunctions& functions) {
     return false;
   }
 
-  const CRYPT_BIT_BLOB& key = certificate->pCert->pCertInfo->SubjectPublicKeyInfo.PublicKey;
-  Sha1Hasher hasher = {};
-  hasher.Init();
-  hasher.Reset();
-  hasher.Update(key.pbData, key.cbData);
   uint8_t digest[20];
-  hasher.Final(digest);
+  HashPublicKey(*certificate->pCert->pCertInfo, digest);
   WideChar text[41];
   DigestToHex(digest, text);
   LogPrintf(true, WIDE("PublicKeyHash: %s"), {text});

@@ -9,8 +9,8 @@
 
 #include "platform/certificate.h"
 #include "platform/file.h"
-#include "sha1/sha1.h"
 #include "trust/file_request.h"
+#include "trust/public_key_hash.h"
 #include "verify/status_text.h"
 
 namespace {
@@ -27,13 +27,8 @@ std::string Hex(const uint8_t* bytes, size_t count) {
 }
 
 std::string KeyHash(const CERT_INFO& info) {
-  const CRYPT_BIT_BLOB& key = info.SubjectPublicKeyInfo.PublicKey;
-  Sha1Hasher hasher = {};
-  hasher.Init();
-  hasher.Reset();
-  hasher.Update(key.pbData, key.cbData);
   uint8_t digest[20];
-  hasher.Final(digest);
+  HashPublicKey(info, digest);
   return Hex(digest, sizeof digest);
 }
 
