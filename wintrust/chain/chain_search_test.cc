@@ -118,13 +118,7 @@ INSTANTIATE_TEST_SUITE_P(
                       PaddedBag{"costly impostors worth ten budgets", Padding::kCostlyImpostors, 300, 120, 0},
                       PaddedBag{"more ordinary impostors than the budget pays for", Padding::kOrdinaryImpostors, 200,
                                 100, TRUST_E_CERT_SIGNATURE}),
-    [](const ::testing::TestParamInfo<PaddedBag>& row) {
-      std::string name = row.param.description;
-      for (char& c : name) {
-        if (!isalnum(static_cast<unsigned char>(c))) c = '_';
-      }
-      return name;
-    });
+    test_support::DescribedTestName<PaddedBag>);
 
 }  // namespace
 }  // namespace wintrust

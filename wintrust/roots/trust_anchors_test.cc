@@ -68,13 +68,7 @@ INSTANTIATE_TEST_SUITE_P(
                       RootsFile{"text between blocks is ignored", 2, "a comment line\n", 1},
                       RootsFile{"a certificate block that is not base64 ends the file", 2,
                                 "-----BEGIN CERTIFICATE-----\n!!!!\n-----END CERTIFICATE-----\n", 0}),
-    [](const ::testing::TestParamInfo<RootsFile>& row) {
-      std::string name = row.param.description;
-      for (char& c : name) {
-        if (!isalnum(static_cast<unsigned char>(c))) c = '_';
-      }
-      return name;
-    });
+    test_support::DescribedTestName<RootsFile>);
 
 }  // namespace
 }  // namespace wintrust

@@ -43,11 +43,14 @@ std::vector<FixtureEntry> LoadManifest(const std::string& name) {
 }
 
 std::string FixtureTestName(const ::testing::TestParamInfo<FixtureEntry>& info) {
-  std::string name = info.param.file.substr(info.param.file.rfind('/') + 1);
-  for (char& c : name) {
+  return TestNameFrom(info.param.file.substr(info.param.file.rfind('/') + 1));
+}
+
+std::string TestNameFrom(std::string text) {
+  for (char& c : text) {
     if (!std::isalnum(static_cast<unsigned char>(c))) c = '_';
   }
-  return name;
+  return text;
 }
 
 Bytes ReadWholeFile(const std::string& path) {

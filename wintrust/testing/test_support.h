@@ -40,6 +40,15 @@ std::vector<FixtureEntry> LoadManifest(const std::string& name = "manifest.tsv")
 // character gtest does not allow in a name replaced by '_'.
 std::string FixtureTestName(const ::testing::TestParamInfo<FixtureEntry>& info);
 
+// `text` as a test name: every character but letters and digits becomes '_'.
+std::string TestNameFrom(std::string text);
+
+// A parameterised row's name from its `description`.
+template <typename Row>
+std::string DescribedTestName(const ::testing::TestParamInfo<Row>& info) {
+  return TestNameFrom(info.param.description);
+}
+
 Bytes ReadWholeFile(const std::string& path);
 void WriteWholeFile(const std::string& path, ByteView bytes);
 
