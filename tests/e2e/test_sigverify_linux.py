@@ -6,11 +6,12 @@ under parallel jobs, and folder walks past what cannot be read."""
 import json
 import os
 import re
+import shutil
 import subprocess
 import unittest
 
 import signed_fixtures
-from harness import BUILD_DIR, InstallationTestCase, ordinary_user_options
+from harness import BUILD_DIR, InstallationTestCase, LinuxInstallation, ordinary_user_options
 
 REPORT_ERROR = re.compile(r"WinVerifyTrustEx Error hr=(\w+)")
 REPORT_KEY = re.compile(r"PublicKeyHash: ([0-9a-f]{40})")
@@ -173,7 +174,12 @@ class SigverifyTest(InstallationTestCase):
         with open(env["SSL_CERT_FILE"], "wb") as roots, open(signed_fixtures.ssl_cert_file(), "rb") as given:
             roots.write(given.read())
         os.chmod(env["SSL_CERT_FILE"], 0o644)
-        run = self.sigverify("-r", "--json", folder, env=env, timeout=60, **options)
+        # The build tree may lie where that user cannot reach it: a copy of
+        # the installation beside the tree is run instead.
+        installed = LinuxInstallation(os.path.join(self.tmp, "installed"))
+        shutil.copy2(self.program, installed.bin_dir)
+        command = [os.path.join(installed.bin_dir, "sigverify"), "-r", "--json", folder]
+        run = subprocess.run(command, stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=60, env=env, **options)
         self.assertEqual(2, run.returncode)
         verdicts = self.json_lines(run)
         self.assertEqual([os.path.join(folder, n) for n in ("a-fifo", "b.exe", "c-link.exe", "locked.exe",
