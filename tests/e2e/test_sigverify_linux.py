@@ -11,7 +11,7 @@ import subprocess
 import unittest
 
 import signed_fixtures
-from harness import BUILD_DIR, InstallationTestCase, LinuxInstallation, ordinary_user_options
+from harness import BUILD_DIR, ROOT_INDEX_NAME, InstallationTestCase, LinuxInstallation, ordinary_user_options
 
 REPORT_ERROR = re.compile(r"WinVerifyTrustEx Error hr=(\w+)")
 REPORT_KEY = re.compile(r"PublicKeyHash: ([0-9a-f]{40})")
@@ -156,6 +156,25 @@ class SigverifyTest(InstallationTestCase):
             two = self.sigverify(*form, "-j", "2", *paths)
             self.assertEqual(len(paths), len(one.stdout.splitlines()))
             self.assertEqual((one.returncode, one.stdout, one.stderr), (two.returncode, two.stdout, two.stderr))
+
+    def test_every_file_is_a_system_error_without_a_sound_root_index(self):
+        # The index is opened once for the whole run: each worker's files
+        # must still see that it is missing or damaged.
+        paths = [f.path for f in self.fixtures[:12]]
+
+        def cut_short(index):
+            os.truncate(index, 100)
+
+        for what, damage in (("missing", os.remove), ("cut short", cut_short)):
+            with self.subTest(what):
+                installed = LinuxInstallation(os.path.join(self.tmp, what.replace(" ", "-")))
+                shutil.copy2(self.program, installed.bin_dir)
+                damage(os.path.join(installed.library_dir, ROOT_INDEX_NAME))
+                run = subprocess.run([os.path.join(installed.bin_dir, "sigverify"), "--json", "-j", "2"] + paths,
+                                     stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=120, env=self.env)
+                self.assertEqual(1, run.returncode, run.stderr)
+                self.assertEqual([(p, "80096001") for p in paths],
+                                 [(v["path"], v["status"]) for v in self.json_lines(run)])
 
     def test_walk_sorts_and_passes_fifo_unreadable_file_and_linked_folder(self):
         by_name = {f.name: f for f in self.fixtures}

@@ -95,7 +95,7 @@ TEST_F(HostileInputTest, OneSignatureBudgetServesEveryChainOfAVerification) {
   CertificateBag certificates(parsed.certificates);
   X509* signer = FindSignerCertificate(parsed.signers.front(), &certificates);
   ASSERT_NE(signer, nullptr);
-  TrustAnchors anchors(std::nullopt);
+  TrustAnchors anchors(nullptr);
   const time_t now = time(nullptr);
 
   SignatureBudget alone;
@@ -137,7 +137,7 @@ TEST_F(HostileInputTest, AnIssuerWhoseKeyWindowsCannotLoadFailsTheSignature) {
     X509Ptr leaf =
         test_support::IssueCertificate("wide leaf", "wide intermediate", leafKey.get(), intermediateKey.get(), false);
     ASSERT_EQ(X509_verify(leaf.get(), intermediateKey.get()), 1) << "OpenSSL itself takes the key";
-    TrustAnchors anchors(std::nullopt);
+    TrustAnchors anchors(nullptr);
     SignatureBudget budget;
     std::vector<Bytes> encoded = test_support::EncodeCertificates(bag);
     CertificateBag certificates(std::vector<ByteView>(encoded.begin(), encoded.end()));

@@ -89,7 +89,7 @@ TEST_P(ChainSearchTest, PaddingAheadOfTheRealIssuer) {
   std::vector<Bytes> encoded = test_support::EncodeCertificates(bag);
   std::vector<ByteView> elements(encoded.begin(), encoded.end());
 
-  TrustAnchors anchors(std::nullopt);
+  TrustAnchors anchors(nullptr);
   SignatureBudget budget(row.budgetChecks * kOrdinaryCheckCost);
   CertificateBag certificates(elements);
   ChainSearch search(&certificates, &anchors, &budget);

@@ -131,7 +131,7 @@ TEST(TrustList, ShippedListIsSignedUnderTheProgramsRoots) {
   // nothing else, judged while the signer's certificate was valid.
   auto index = IndexOf(kShippedList, kShippedRoots, kShippedRequired);
   ASSERT_TRUE(index);
-  TrustAnchors anchors(std::move(index));
+  TrustAnchors anchors(&*index);
   X509StorePtr store(X509_STORE_new());
   for (const X509Ptr& certificate : certificates) {
     for (X509* root : anchors.WithSubject(X509_get_issuer_name(certificate.get()))) {
@@ -225,7 +225,9 @@ TEST(RootIndex, BuildMatchesTheInstalledIndexAndFindsEveryRoot) {
   ASSERT_TRUE(bytes) << error;
   EXPECT_TRUE(test_support::ReadWholeFile(WINTRUST_ROOT_INDEX) == *bytes) << "the build's index is this one";
 
-  TrustAnchors anchors(RootIndex::FromBytes(std::move(*bytes)));
+  std::optional<RootIndex> index = RootIndex::FromBytes(std::move(*bytes));
+  ASSERT_TRUE(index);
+  TrustAnchors anchors(&*index);
   for (const X509Ptr& root : roots) {
     std::vector<X509*> found = anchors.WithSubject(X509_get_subject_name(root.get()));
     EXPECT_TRUE(std::any_of(found.begin(), found.end(), [&](X509* candidate) {
@@ -367,7 +369,7 @@ std::optional<RootIndex> TestIndex() {
 HRESULT StatusUnderIndex(const Bytes& bytes, const std::string& file) {
   std::optional<RootIndex> index = RootIndex::FromBytes(bytes);
   if (!index) return TRUST_E_SYSTEM_ERROR;
-  TrustAnchors anchors(std::move(index));
+  TrustAnchors anchors(&*index);
   return VerifyWithAnchors(test_support::FixtureDir() + "/files/" + file, &anchors);
 }
 
@@ -439,7 +441,7 @@ TEST_P(RootProgramFixtureTest, StatusUnderTheTestTrustList) {
   const FixtureEntry& entry = GetParam();
   auto index = TestIndex();
   ASSERT_TRUE(index);
-  TrustAnchors anchors(std::move(index));
+  TrustAnchors anchors(&*index);
   char text[16];
   std::snprintf(text, sizeof text, "0x%08X",
                 static_cast<unsigned>(VerifyWithAnchors(test_support::FixtureDir() + "/" + entry.file, &anchors)));
@@ -464,14 +466,16 @@ TEST(RootProgram, RootsAUserAddsComeOnTopOfTheProgramsRoots) {
   std::string underUserRoot = dir + "/files/pe64-rsa-sha256.exe";
   {
     test_support::ScopedEnvironment file("SSL_CERT_FILE", dir + "/trusted-roots.pem");
-    TrustAnchors anchors(TestIndex());
+    std::optional<RootIndex> index = TestIndex();
+    TrustAnchors anchors(&*index);
     EXPECT_EQ(VerifyWithAnchors(underProgramRoot, &anchors), 0);
     EXPECT_EQ(VerifyWithAnchors(underUserRoot, &anchors), 0);
   }
   {
     test_support::ScopedEnvironment file("SSL_CERT_FILE", "");
     test_support::ScopedEnvironment directory("SSL_CERT_DIR", "");
-    TrustAnchors anchors(TestIndex());
+    std::optional<RootIndex> index = TestIndex();
+    TrustAnchors anchors(&*index);
     EXPECT_EQ(VerifyWithAnchors(underProgramRoot, &anchors), 0);
     EXPECT_EQ(VerifyWithAnchors(underUserRoot, &anchors), CERT_E_CHAINING) << "its root is no longer trusted";
   }
@@ -490,14 +494,15 @@ TEST(RootProgram, RootsAUserAddsComeOnTopOfTheProgramsRoots) {
         << output;
     test_support::ScopedEnvironment file("SSL_CERT_FILE", "");
     test_support::ScopedEnvironment directory("SSL_CERT_DIR", roots + "-missing:" + roots);
-    TrustAnchors anchors(TestIndex());
+    std::optional<RootIndex> index = TestIndex();
+    TrustAnchors anchors(&*index);
     EXPECT_EQ(VerifyWithAnchors(underUserRoot, &anchors), 0);
     test_support::RunCommand("rm -rf " + test_support::ShellQuote(roots), &output);
   }
   {
     // A root the user adds carries no limits, even one the program limits.
     test_support::ScopedEnvironment file("SSL_CERT_FILE", dir + "/pki/program/root-serverauth.crt");
-    TrustAnchors anchors(std::nullopt);
+    TrustAnchors anchors(nullptr);
     EXPECT_EQ(VerifyWithAnchors(dir + "/files/program-serverauth.exe", &anchors), 0);
   }
 }

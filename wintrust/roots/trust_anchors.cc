@@ -150,8 +150,21 @@ std::string InstalledRootIndexPath() {
   return (slash == std::string::npos ? std::string() : path.substr(0, slash + 1)) + kRootIndexFileName;
 }
 
-TrustAnchors::TrustAnchors(std::optional<RootIndex> index)
-    : index_(std::move(index)),
+const RootIndex* InstalledRootIndex() {
+  // Opened once, however many files and threads follow: the index never
+  // changes while the program runs, and the first verification's answer
+  // (the index is there or it is not) holds for every later one.
+  // Never destroyed: a verification may still run on another thread while
+  // the process exits.
+  static const RootIndex* const index = [] {
+    std::optional<RootIndex> opened = RootIndex::Open(InstalledRootIndexPath());
+    return opened ? new RootIndex(std::move(*opened)) : nullptr;
+  }();
+  return index;
+}
+
+TrustAnchors::TrustAnchors(const RootIndex* index)
+    : index_(index),
       userFileRoots_(UserRootFile::Read(Variable("SSL_CERT_FILE"))),
       userRootDirectories_(UserRootDirectories()) {}
 

@@ -26,6 +26,12 @@ constexpr char kRootIndexFileName[] = "root-program.idx";
 // loader cannot tell.
 std::string InstalledRootIndexPath();
 
+// The index at InstalledRootIndexPath(), opened by the first caller and then
+// shared, read-only, by every verification of the process, from any thread;
+// null, for good, when it is missing, cut short or damaged. Its roots are
+// read back by position (pread), so sharing it shares no file offset.
+const RootIndex* InstalledRootIndex();
+
 // A PEM file of roots a user names, indexed by the hash of each
 // certificate's subject name and decoded only when a chain asks for that
 // name: a bundle of a hundred thousand roots costs a pass over its base64,
@@ -59,9 +65,11 @@ class UserRootFile {
 
 class TrustAnchors {
  public:
-  // The program's roots from `index` (none when it is empty) and the roots
-  // the user adds, read from the environment now.
-  explicit TrustAnchors(std::optional<RootIndex> index);
+  // The program's roots from `index` (none when it is null), which must
+  // outlive this object, and the roots the user adds, read from the
+  // environment now. Only this object's own caches change as chains ask
+  // for roots: one index serves the anchors of many threads at once.
+  explicit TrustAnchors(const RootIndex* index);
   TrustAnchors(const TrustAnchors&) = delete;
   TrustAnchors& operator=(const TrustAnchors&) = delete;
 
@@ -79,7 +87,7 @@ class TrustAnchors {
   bool indexDamaged() const { return indexDamaged_; }
 
  private:
-  std::optional<RootIndex> index_;
+  const RootIndex* index_;
   // The roots of SSL_CERT_FILE, indexed at once; the directories of
   // SSL_CERT_DIR, looked into by subject-name hash when a chain asks.
   UserRootFile userFileRoots_;

@@ -49,7 +49,7 @@ TEST_P(UserRootFileTest, RootFoundByName) {
 
   test_support::ScopedEnvironment file("SSL_CERT_FILE", path);
   test_support::ScopedEnvironment directory("SSL_CERT_DIR", "");
-  TrustAnchors anchors(std::nullopt);
+  TrustAnchors anchors(nullptr);
   std::vector<X509*> found = anchors.WithSubject(X509_get_subject_name(root.get()));
   ASSERT_EQ(found.size(), row.found);
   if (!found.empty()) {

@@ -195,9 +195,9 @@ SubjectStatus SubjectDigest(const Subject& subject, const SignedData& signedData
 HRESULT VerifySource(const ByteSource& file, std::string_view fileName, TrustState* state) {
   // Without the program's roots no verdict means anything: a missing or
   // damaged index is reported as what it is, never as an untrusted root.
-  std::optional<RootIndex> index = RootIndex::Open(InstalledRootIndexPath());
-  if (!index) return TRUST_E_SYSTEM_ERROR;
-  TrustAnchors anchors(std::move(index));
+  const RootIndex* index = InstalledRootIndex();
+  if (index == nullptr) return TRUST_E_SYSTEM_ERROR;
+  TrustAnchors anchors(index);
   return VerifySource(file, fileName, &anchors, state);
 }
 
