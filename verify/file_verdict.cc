@@ -8,7 +8,6 @@
 #include <string_view>
 
 #include "platform/certificate.h"
-#include "platform/file.h"
 #include "trust/file_request.h"
 #include "trust/public_key_hash.h"
 #include "verify/status_text.h"
@@ -94,28 +93,34 @@ std::string Rfc3339(const FILETIME& time) {
   return text;
 }
 
-// What kind of signed file this is, told by its first bytes as the trust
-// service tells it, or by its name for scripts; empty when none applies.
-std::string FormatOf(const WideString& path) {
-  const platform::File file = platform::OpenForReading(path.c_str());
-  uint64_t size = 0;
-  uint8_t head[8] = {};
-  if (!file.IsOpen() || !platform::SizeOf(file, &size) || size < sizeof head ||
-      !platform::ReadExactly(file, head, sizeof head)) {
-    size = 0;
+// What kind of signed file the trust service verified the file as, told by
+// the subject type it names (the GUID Windows registers for each subject
+// interface package); empty when it names none.
+std::string FormatOf(const CRYPT_PROVIDER_DATA& providerData) {
+  static constexpr struct {
+    GUID type;
+    const char* name;
+  } kFormats[] = {
+      {{0xC689AAB8, 0x8E78, 0x11D0, {0x8C, 0x47, 0x00, 0xC0, 0x4F, 0xC2, 0x95, 0xEE}}, "pe"},
+      {{0xC689AABA, 0x8E78, 0x11D0, {0x8C, 0x47, 0x00, 0xC0, 0x4F, 0xC2, 0x95, 0xEE}}, "cab"},
+      {{0x000C10F1, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}}, "msi"},
+      {{0x603BCC1F, 0x4B59, 0x4E08, {0xB7, 0x24, 0xD2, 0xC6, 0x29, 0x7E, 0xF3, 0x51}}, "script"},
+      {{0x0AC5DF4B, 0xCE07, 0x4DE2, {0xB7, 0x6E, 0x23, 0xC8, 0x39, 0xA0, 0x9F, 0xD1}}, "appx"},
+      {{0x0F5F58B3, 0xAADE, 0x4B9A, {0xA4, 0x34, 0x95, 0x74, 0x2D, 0x92, 0xEC, 0xEB}}, "appx"},
+      {{0xDE351A43, 0x8E59, 0x11D0, {0x8C, 0x47, 0x00, 0xC0, 0x4F, 0xC2, 0x95, 0xEE}}, "catalog"},
+  };
+  if (providerData.pPDSip == nullptr) return {};
+  const GUID& type = providerData.pPDSip->gSubject;
+  for (const auto& entry : kFormats) {
+    if (std::memcmp(&type, &entry.type, sizeof type) == 0) return entry.name;
   }
-  static constexpr uint8_t kCompoundFile[] = {0xD0, 0xCF, 0x11, 0xE0, 0xA1, 0xB1, 0x1A, 0xE1};
-  if (size != 0 && head[0] == 'M' && head[1] == 'Z') return "pe";
-  if (size != 0 && std::memcmp(head, "MSCF", 4) == 0) return "cab";
-  if (size != 0 && std::memcmp(head, kCompoundFile, sizeof kCompoundFile) == 0) return "msi";
-  if (size != 0 && std::memcmp(head, "PK\x03\x04", 4) == 0) return "appx";
-  if (size != 0 && head[0] == 0x30) return "catalog";
-  return "script";
+  return {};
 }
 
 void ReadSignerDetails(HANDLE state, const TrustFunctions& functions, FileVerdict* verdict) {
   CRYPT_PROVIDER_DATA* providerData = functions.wtHelperProvDataFromStateData(state);
   if (providerData == nullptr) return;
+  verdict->format = FormatOf(*providerData);
   CRYPT_PROVIDER_SGNR* signer = functions.wtHelperGetProvSignerFromChain(providerData, 0, FALSE, 0);
   if (signer == nullptr) return;
   const PCCERT_CONTEXT leaf = CertificateAt(functions, signer, 0);
@@ -146,7 +151,6 @@ FileVerdict VerifyOneFile(TrustPlatform& platform, const TrustFunctions& functio
     verdict.error = DescribeStatus(verdict.status).explanation;
   } else {
     if (request.data.hWVTStateData != nullptr) ReadSignerDetails(request.data.hWVTStateData, functions, &verdict);
-    if (verdict.status != static_cast<uint32_t>(TRUST_E_SUBJECT_FORM_UNKNOWN)) verdict.format = FormatOf(path);
   }
 
   request.data.dwStateAction = WTD_STATEACTION_CLOSE;

@@ -22,6 +22,7 @@ constexpr std::string_view kSignatureName = "AppxSignature.p7x";
 constexpr std::string_view kBlockMapName = "AppxBlockMap.xml";
 constexpr std::string_view kContentTypesName = "[Content_Types].xml";
 constexpr std::string_view kCodeIntegrityName = "AppxMetadata/CodeIntegrity.cat";
+constexpr std::string_view kBundleManifestName = "AppxMetadata/AppxBundleManifest.xml";
 constexpr uint8_t kSignatureHeader[] = {'P', 'K', 'C', 'X'};
 
 // The parts of the digest blob, each a tag and a hash.
@@ -244,6 +245,8 @@ class AppxSubject final : public Subject {
     }
     return SubjectStatus::kOk;
   }
+
+  bool IsPackageBundle() const override { return FindZipEntry(archive_, kBundleManifestName) != nullptr; }
 
  private:
   // What every file but the signature is checked against, in record order:

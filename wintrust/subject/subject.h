@@ -96,6 +96,10 @@ class Subject {
     kSignerAttribute,
   };
   virtual DigestHolder DigestNamedBy() const { return DigestHolder::kIndirectData; }
+
+  // Whether the subject is a bundle of packages, which Windows verifies as
+  // a subject type of its own; no other format has one.
+  virtual bool IsPackageBundle() const { return false; }
 };
 
 // Reads a format's headers from `file` and makes its subject.

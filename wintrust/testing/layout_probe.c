@@ -56,5 +56,9 @@ const unsigned long values[] = {
     O(CRYPT_PROVIDER_DATA, sftSystemTime),
     O(CRYPT_PROVIDER_DATA, dwFinalError),
     O(CRYPT_PROVIDER_DATA, dwUIStateFlags),
+    sizeof(PROVDATA_SIP),
+    O(PROVDATA_SIP, gSubject),
+    O(PROVDATA_SIP, pSip),
+    O(PROVDATA_SIP, psIndirectData),
     sizeof(GUID),
 };

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <string>
 
 #include "wintrust/appx/appx_subject.h"
@@ -16,25 +17,38 @@ namespace wintrust {
 namespace {
 
 struct FormatRow {
-  const char* file;  // a signed fixture of the format
+  const char* file;  // a fixture of the format, signed unless it is a bundle
   SubjectOpener ownOpener;
+  GUID type;  // the subject type Windows verifies it as
 };
 
 const FormatRow kFormatRows[] = {
-    {"files/pe64-rsa-sha256.exe", OpenPeSubject},       {"files/cab-rsa-sha256.cab", OpenCabinetSubject},
-    {"files/msi-rsa-sha256.msi", OpenMsiSubject},       {"files/ps1-utf8-sha256.ps1", OpenPowerShellSubject},
-    {"files/cat-pkcs7-sha256.cat", OpenCatalogSubject}, {"files/appx-rsa-sha256.appx", OpenAppxSubject},
+    {"files/pe64-rsa-sha256.exe",
+     OpenPeSubject,
+     {0xC689AAB8, 0x8E78, 0x11D0, {0x8C, 0x47, 0x00, 0xC0, 0x4F, 0xC2, 0x95, 0xEE}}},
+    {"files/cab-rsa-sha256.cab",
+     OpenCabinetSubject,
+     {0xC689AABA, 0x8E78, 0x11D0, {0x8C, 0x47, 0x00, 0xC0, 0x4F, 0xC2, 0x95, 0xEE}}},
+    {"files/msi-rsa-sha256.msi",
+     OpenMsiSubject,
+     {0x000C10F1, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}}},
+    {"files/ps1-utf8-sha256.ps1",
+     OpenPowerShellSubject,
+     {0x603BCC1F, 0x4B59, 0x4E08, {0xB7, 0x24, 0xD2, 0xC6, 0x29, 0x7E, 0xF3, 0x51}}},
+    {"files/cat-pkcs7-sha256.cat",
+     OpenCatalogSubject,
+     {0xDE351A43, 0x8E59, 0x11D0, {0x8C, 0x47, 0x00, 0xC0, 0x4F, 0xC2, 0x95, 0xEE}}},
+    {"files/appx-rsa-sha256.appx",
+     OpenAppxSubject,
+     {0x0AC5DF4B, 0xCE07, 0x4DE2, {0xB7, 0x6E, 0x23, 0xC8, 0x39, 0xA0, 0x9F, 0xD1}}},
+    {"files/appx-bundle-unsigned.appxbundle",
+     OpenAppxSubject,
+     {0x0F5F58B3, 0xAADE, 0x4B9A, {0xA4, 0x34, 0x95, 0x74, 0x2D, 0x92, 0xEC, 0xEB}}},
 };
 
-Bytes SignatureThrough(const std::unique_ptr<Subject>& subject) {
-  Bytes blob;
-  EXPECT_EQ(subject->ReadSignature(&blob), SubjectStatus::kOk);
-  return blob;
-}
-
-// Each format's file reaches its own subject: the subject the registry
-// opens reads the same signature as the format's opener called directly,
-// and every other format's opener refuses the file.
+// Each format's file reaches its own subject and subject type: the subject
+// the registry opens reads the same signature as the format's opener called
+// directly, and every other format's opener refuses the file.
 TEST(SubjectRegistryTest, EachFormatReachesItsOwnSubject) {
   ASSERT_FALSE(test_support::FixtureDir().empty()) << "WINTRUST_FIXTURES is not set";
   for (const FormatRow& row : kFormatRows) {
@@ -42,10 +56,14 @@ TEST(SubjectRegistryTest, EachFormatReachesItsOwnSubject) {
     const Bytes bytes = test_support::ReadWholeFile(test_support::FixtureDir() + "/" + row.file);
     MemorySource file(bytes);
     std::unique_ptr<Subject> registered;
-    ASSERT_EQ(OpenSubject(file, row.file, &registered), SubjectStatus::kOk);
+    GUID type{};
+    ASSERT_EQ(OpenSubject(file, row.file, &registered, &type), SubjectStatus::kOk);
+    EXPECT_EQ(std::memcmp(&type, &row.type, sizeof type), 0) << "subject type " << std::hex << type.Data1;
     std::unique_ptr<Subject> own;
     ASSERT_EQ(row.ownOpener(file, &own), SubjectStatus::kOk);
-    EXPECT_EQ(SignatureThrough(registered), SignatureThrough(own));
+    Bytes blob, ownBlob;
+    EXPECT_EQ(registered->ReadSignature(&blob), own->ReadSignature(&ownBlob));
+    EXPECT_EQ(blob, ownBlob);
     for (const FormatRow& other : kFormatRows) {
       std::unique_ptr<Subject> wrong;
       if (other.ownOpener != row.ownOpener && other.ownOpener != OpenPowerShellSubject) {

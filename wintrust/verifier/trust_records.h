@@ -155,7 +155,9 @@ typedef const CERT_CONTEXT* PCCERT_CONTEXT;
  * point to are not part of this interface and stay incomplete types. */
 struct _CRYPT_PROVIDER_FUNCTIONS;
 struct _CRYPT_PROVIDER_PRIVDATA;
-struct _PROVDATA_SIP;
+struct SIP_DISPATCH_INFO_;
+struct SIP_SUBJECTINFO_;
+struct SIP_INDIRECT_DATA_;
 struct _CERT_USAGE_MATCH;
 struct _CERT_CHAIN_CONTEXT;
 struct _CERT_CHAIN_ELEMENT;
@@ -216,6 +218,20 @@ typedef struct _CRYPT_PROVIDER_SGNR {
   struct _CRYPT_PROVIDER_SGNR* pasCounterSigners;
   const struct _CERT_CHAIN_CONTEXT* pChainContext;
 } CRYPT_PROVIDER_SGNR, *PCRYPT_PROVIDER_SGNR;
+
+/* The subject interface package that read the file: the library fills
+ * cbStruct and gSubject, the GUID Windows registers for the type of subject
+ * the file was verified as (subject_registry.cc); all zero when no format
+ * applied. The other members stay null. */
+typedef struct _PROVDATA_SIP {
+  DWORD cbStruct;
+  GUID gSubject;
+  struct SIP_DISPATCH_INFO_* pSip;
+  struct SIP_DISPATCH_INFO_* pCATSip;
+  struct SIP_SUBJECTINFO_* psSipSubjectInfo;
+  struct SIP_SUBJECTINFO_* psSipCATSubjectInfo;
+  struct SIP_INDIRECT_DATA_* psIndirectData;
+} PROVDATA_SIP, *PPROVDATA_SIP;
 
 typedef struct _CRYPT_PROVIDER_DATA {
   DWORD cbStruct;

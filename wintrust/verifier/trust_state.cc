@@ -73,6 +73,10 @@ TrustState::TrustState(WINTRUST_DATA* request, const GUID& action) : action_(act
   providerData_.pgActionID = &action_;
   providerData_.dwEncoding = X509_ASN_ENCODING | PKCS_7_ASN_ENCODING;
   providerData_.dwSubjectChoice = WTD_CHOICE_FILE;
+  // Present from the start, as Windows allocates it, and left all zero
+  // until a format is found for the file.
+  sip_.cbStruct = sizeof(PROVDATA_SIP);
+  providerData_.pPDSip = &sip_;
   providerData_.sftSystemTime = ToFileTime(time(nullptr));
 }
 
@@ -192,6 +196,10 @@ void TrustState::SetTimestamp(const std::vector<X509Ptr>& chain, time_t stampedA
     signer_.signer.csCounterSigners = 1;
     signer_.signer.pasCounterSigners = &counterSigner_.signer;
   }
+}
+
+void TrustState::SetSubjectType(const GUID& subjectType) {
+  sip_.gSubject = subjectType;
 }
 
 void TrustState::SetFinalStatus(HRESULT status) {

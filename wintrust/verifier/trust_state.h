@@ -41,6 +41,10 @@ class TrustState {
   // was judged, that signer's certificate first.
   void SetTimestamp(const std::vector<X509Ptr>& chain, time_t stampedAt);
 
+  // Records the type of subject the file is verified as, the GUID Windows
+  // registers for its format, in the provider data's pPDSip->gSubject.
+  void SetSubjectType(const GUID& subjectType);
+
   // Records the final status of the verification.
   void SetFinalStatus(HRESULT status);
 
@@ -67,6 +71,7 @@ class TrustState {
 
   GUID action_;
   CRYPT_PROVIDER_DATA providerData_{};
+  PROVDATA_SIP sip_{};
   SignerRecord signer_;
   SignerRecord counterSigner_;
   CMSG_SIGNER_INFO signerInfo_{};

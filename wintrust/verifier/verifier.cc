@@ -115,8 +115,10 @@ HRESULT NamedDigest(const Subject& subject, const SignedData& signedData, const 
 HRESULT VerifyUnderAnchors(const ByteSource& file, std::string_view fileName, TrustAnchors* anchors,
                            TrustState* state) {
   std::unique_ptr<Subject> subject;
-  SubjectStatus subjectStatus = OpenSubject(file, fileName, &subject);
+  GUID subjectType{};
+  SubjectStatus subjectStatus = OpenSubject(file, fileName, &subject, &subjectType);
   if (subjectStatus != SubjectStatus::kOk) return FromSubjectStatus(subjectStatus);
+  state->SetSubjectType(subjectType);
   Bytes blob;
   subjectStatus = subject->ReadSignature(&blob);
   if (subjectStatus != SubjectStatus::kOk) return FromSubjectStatus(subjectStatus);
