@@ -17,14 +17,20 @@
 namespace platform {
 namespace {
 
-struct X509Free {
-  void operator()(X509* certificate) const { X509_free(certificate); }
+struct X509NameFree {
+  void operator()(X509_NAME* name) const { X509_NAME_free(name); }
 };
 
-std::unique_ptr<X509, X509Free> Decode(PCCERT_CONTEXT certificate) {
-  if (certificate == nullptr || certificate->pbCertEncoded == nullptr) return nullptr;
-  const unsigned char* at = certificate->pbCertEncoded;
-  return std::unique_ptr<X509, X509Free>(d2i_X509(nullptr, &at, static_cast<long>(certificate->cbCertEncoded)));
+// The subject or issuer name alone, from the DER the certificate's
+// information holds: decoding the whole certificate would decode its public
+// key too, which in OpenSSL 3 walks the key decoders under the library's
+// global locks, and two workers naming certificates would queue on them.
+std::unique_ptr<X509_NAME, X509NameFree> DecodeName(PCCERT_CONTEXT certificate, bool ofIssuer) {
+  if (certificate == nullptr || certificate->pCertInfo == nullptr) return nullptr;
+  const CERT_NAME_BLOB& blob = ofIssuer ? certificate->pCertInfo->Issuer : certificate->pCertInfo->Subject;
+  if (blob.pbData == nullptr) return nullptr;
+  const unsigned char* at = blob.pbData;
+  return std::unique_ptr<X509_NAME, X509NameFree>(d2i_X509_NAME(nullptr, &at, static_cast<long>(blob.cbData)));
 }
 
 bool ReadWhole(const std::string& path, std::string* content) {
@@ -37,9 +43,9 @@ bool ReadWhole(const std::string& path, std::string* content) {
 }  // namespace
 
 std::string CertificateCommonName(PCCERT_CONTEXT certificate, bool ofIssuer) {
-  const auto decoded = Decode(certificate);
+  const auto decoded = DecodeName(certificate, ofIssuer);
   if (!decoded) return {};
-  const X509_NAME* name = ofIssuer ? X509_get_issuer_name(decoded.get()) : X509_get_subject_name(decoded.get());
+  const X509_NAME* name = decoded.get();
   const int index = X509_NAME_get_index_by_NID(name, NID_commonName, -1);
   if (index < 0) return {};
   const ASN1_STRING* value = X509_NAME_ENTRY_get_data(X509_NAME_get_entry(name, index));
