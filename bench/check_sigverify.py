@@ -10,7 +10,10 @@
    PE of about 4 GiB, most of it a sparse hole, bound 64 MiB.
 
 A benchmark, not a test: it prints the medians, the ratios and the peak,
-and exits 1 when one is above its bound.
+and exits 1 when one is above its bound. The machine may be shared, so it
+also prints the load average before and after, and for each side its
+processor time (user and system, of the processes it ran) over its wall
+time: a side that got less than the processors it asked for shows it there.
 
 Usage: check_sigverify.py BUILD_DIR FIXTURE_DIR [--runs N] [--files N]
                           [--no-large]
@@ -23,6 +26,7 @@ FIXTURE_DIR/bench-sigverify and removed after.
 
 import argparse
 import os
+import resource
 import re
 import shutil
 import statistics
@@ -40,30 +44,45 @@ def sign(pki, unsigned, signed):
     os.remove(unsigned)
 
 
+def processor_seconds():
+    used = resource.getrusage(resource.RUSAGE_CHILDREN)
+    return used.ru_utime + used.ru_stime
+
+
 def elapsed(commands, env):
-    start = time.perf_counter()
+    """The wall time and the processor time the commands took."""
+    start, start_processor = time.perf_counter(), processor_seconds()
     for command in commands:
         run = subprocess.run(command, env=env, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
         if run.returncode != 0:
             sys.exit(f"{command[:3]} failed with {run.returncode}: {run.stderr[-400:]!r}")
-    return time.perf_counter() - start
+    return time.perf_counter() - start, processor_seconds() - start_processor
 
 
 def medians(runs, sides, env):
     """Runs each list of commands `runs` times, alternating, after one
-    warm-up each; returns their median times."""
+    warm-up each; returns their median wall times and, for each side, the
+    median of processor time over wall time."""
     times = [[] for _ in sides]
+    shares = [[] for _ in sides]
     for index in range(runs + 1):
         for side, commands in enumerate(sides):
-            seconds = elapsed(commands, env)
+            seconds, processor = elapsed(commands, env)
             if index > 0:
                 times[side].append(seconds)
-    return [statistics.median(t) for t in times]
+                shares[side].append(processor / seconds)
+    return [statistics.median(t) for t in times], [statistics.median(s) for s in shares]
 
 
-def verdict(label, ours, theirs, bound):
+def load_average():
+    with open("/proc/loadavg") as file:
+        return " ".join(file.read().split()[:3])
+
+
+def verdict(label, ours, theirs, bound, shares):
     ratio = ours / theirs
-    print(f"{label}: {ours:.3f} s against {theirs:.3f} s, ratio {ratio:.3f} (bound {bound})")
+    print(f"{label}: {ours:.3f} s against {theirs:.3f} s, ratio {ratio:.3f} (bound {bound}); "
+          f"processor time over wall time {shares[0]:.2f} and {shares[1]:.2f}")
     return ratio <= bound
 
 
@@ -104,12 +123,14 @@ def main():
         one_job = [[sigverify, "-q", "-j", "1"] + paths]
         two_jobs = [[sigverify, "-q", "-j", "2"] + paths]
         per_file = [["osslsigncode", "verify", "-CAfile", roots, "-in", path] for path in paths]
-        ours, theirs = medians(args.runs, [one_job, per_file], env)
+        print(f"load average before: {load_average()}")
+        (ours, theirs), shares = medians(args.runs, [one_job, per_file], env)
         within &= verdict(f"{args.files} files, sigverify -j 1 against osslsigncode verify per file", ours, theirs,
-                          0.2)
+                          0.2, shares)
         if os.cpu_count() and os.cpu_count() >= 2:
-            two, one = medians(args.runs, [two_jobs, one_job], env)
-            within &= verdict(f"{args.files} files, sigverify -j 2 against -j 1", two, one, 0.6)
+            (two, one), shares = medians(args.runs, [two_jobs, one_job], env)
+            within &= verdict(f"{args.files} files, sigverify -j 2 against -j 1", two, one, 0.6, shares)
+        print(f"load average after: {load_average()}")
 
         if not args.no_large:
             unsigned = os.path.join(work, "large.unsigned")
