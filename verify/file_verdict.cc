@@ -7,6 +7,7 @@
 #include <cstring>
 #include <string_view>
 
+#include "platform/catalog.h"
 #include "platform/certificate.h"
 #include "platform/file.h"
 #include "trust/file_request.h"
@@ -134,23 +135,49 @@ void ReadSignerDetails(HANDLE state, const TrustFunctions& functions, FileVerdic
   }
 }
 
+// Sends `request`, reads what its answer says into `verdict` and releases
+// the state.
+template <typename Request>
+void Verify(TrustPlatform& platform, const TrustFunctions& functions, Request& request, FileVerdict* verdict) {
+  verdict->status = static_cast<uint32_t>(functions.winVerifyTrustEx(nullptr, &request.action, &request.data));
+  if (IsReadFailure(verdict->status)) {
+    verdict->error = DescribeStatus(verdict->status).explanation;
+  } else if (request.data.hWVTStateData != nullptr) {
+    ReadSignerDetails(request.data.hWVTStateData, functions, verdict);
+  }
+  request.data.dwStateAction = WTD_STATEACTION_CLOSE;
+  platform.CloseVerification(&request.action, &request.data);
+}
+
 }  // namespace
 
 FileVerdict VerifyOneFile(TrustPlatform& platform, const TrustFunctions& functions, const WideString& path) {
   FileTrustRequest request(path.c_str());
-
   FileVerdict verdict;
   verdict.path = path;
-  verdict.status = static_cast<uint32_t>(functions.winVerifyTrustEx(nullptr, &request.action, &request.data));
-  if (IsReadFailure(verdict.status)) {
-    verdict.error = DescribeStatus(verdict.status).explanation;
-  } else {
-    if (request.data.hWVTStateData != nullptr) ReadSignerDetails(request.data.hWVTStateData, functions, &verdict);
-    if (verdict.status != static_cast<uint32_t>(TRUST_E_SUBJECT_FORM_UNKNOWN)) verdict.format = FormatOf(path);
+  Verify(platform, functions, request, &verdict);
+  if (verdict.error.empty() && verdict.status != static_cast<uint32_t>(TRUST_E_SUBJECT_FORM_UNKNOWN)) {
+    verdict.format = FormatOf(path);
   }
+  return verdict;
+}
 
-  request.data.dwStateAction = WTD_STATEACTION_CLOSE;
-  platform.CloseVerification(&request.action, &request.data);
+FileVerdict VerifyCatalogMember(TrustPlatform& platform, const TrustFunctions& functions, const WideString& catalogPath,
+                                const WideString& path) {
+  FileVerdict verdict;
+  verdict.path = path;
+  platform::CatalogMember member;
+  if (!platform::FindCatalogMember(catalogPath.c_str(), path.c_str(), &member, &verdict.status)) {
+    if (IsReadFailure(verdict.status)) verdict.error = DescribeStatus(verdict.status).explanation;
+  } else {
+    CatalogMemberRequest request(catalogPath.c_str(), path.c_str(), member);
+    Verify(platform, functions, request, &verdict);
+  }
+  // The signature that vouches for a member, when there is one, is the
+  // catalog's.
+  const bool judged = verdict.error.empty() && verdict.status != static_cast<uint32_t>(TRUST_E_SUBJECT_FORM_UNKNOWN) &&
+                      verdict.status != static_cast<uint32_t>(TRUST_E_NOSIGNATURE);
+  if (judged) verdict.format = "catalog";
   return verdict;
 }
 

@@ -47,6 +47,13 @@ struct FileVerdict {
 // from several threads at once.
 FileVerdict VerifyOneFile(TrustPlatform& platform, const TrustFunctions& functions, const WideString& path);
 
+// The same for the file at `path` judged as a member of the catalog at
+// `catalogPath`: trusted when the catalog lists the file's hash and the
+// catalog's own signature is trusted, the signer then the catalog's;
+// TRUST_E_NOSIGNATURE when the catalog does not list it.
+FileVerdict VerifyCatalogMember(TrustPlatform& platform, const TrustFunctions& functions, const WideString& catalogPath,
+                                const WideString& path);
+
 // A verdict for a file that was not handed to the trust service because it
 // cannot be: `status` is the Win32 error that stands for it.
 FileVerdict UnreadableFile(const WideString& path, uint32_t status, const std::string& error);

@@ -81,6 +81,16 @@ class SigverifyTest(InstallationTestCase):
                 if status != 0x800B0003:
                     self.assertEqual(FORMATS[os.path.splitext(fixture.name)[1]], verdict["format"])
 
+    def test_catalog_members_judged_by_the_catalog(self):
+        for catalog, member, status, key, what in signed_fixtures.catalog_members():
+            with self.subTest(os.path.basename(member), catalog=os.path.basename(catalog), what=what):
+                run = self.sigverify("--json", "--catalog", catalog, member)
+                verdict = self.json_lines(run)[0]
+                self.assertEqual((f"{status:08x}", status == 0), (verdict["status"], verdict["trusted"]))
+                self.assertEqual(key, verdict["signer"] and verdict["signer"]["key_hash"])
+                self.assertEqual("catalog" if key else None, verdict["format"])
+                self.assertEqual(0 if status == 0 else 1 if status > 0xFFFF else 2, run.returncode)
+
     def test_signer_and_chain_as_openssl_reads_them(self):
         rows = [f for f in self.fixtures if f.status in SIGNER_KNOWN and f.signer_key_sha1]
         verdicts = self.json_lines(self.sigverify("--json", *[f.path for f in rows]))
