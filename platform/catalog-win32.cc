@@ -1,5 +1,8 @@
-// <windows.h> must come before <mscat.h>.
-#include <windows.h>
+// <windows.h> and <wintrust.h> must come before <wincrypt.h>, and that
+// before <mscat.h>.
+#include "platform/trust_api.h"
+
+#include <wincrypt.h>
 
 #include <mscat.h>
 
@@ -7,6 +10,7 @@
 #include <vector>
 
 #include "platform/catalog.h"
+#include "platform/text.h"
 
 namespace platform {
 namespace {
