@@ -24,8 +24,8 @@ TIMESTAMP_PART = re.compile(r', timestamp \S+ by "[^"]*"$')
 # Where Wine's catalog functions answer otherwise than Windows', by (catalog,
 # member): the status Wine gives and why.
 CATALOG_DIFFERENCES = {
-    ("driver.cat", "driver.sys"): (0x800B0100, "Wine hashes an image as a flat file and has no SHA-256 catalog "
-                                   "hash, so no member carries the hash it computes"),
+    ("driver.cat", "driver.sys"): (0x800B0100, "Wine has no SHA-256 catalog hash, and the catalog lists the "
+                                   "image by its SHA-256 digest"),
     ("tampered.cat", "driver.inf"): (0, "Wine does not check a catalog's digest"),
 }
 
