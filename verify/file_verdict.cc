@@ -174,10 +174,13 @@ FileVerdict VerifyCatalogMember(TrustPlatform& platform, const TrustFunctions& f
     Verify(platform, functions, request, &verdict);
   }
   // The signature that vouches for a member, when there is one, is the
-  // catalog's.
-  const bool judged = verdict.error.empty() && verdict.status != static_cast<uint32_t>(TRUST_E_SUBJECT_FORM_UNKNOWN) &&
-                      verdict.status != static_cast<uint32_t>(TRUST_E_NOSIGNATURE);
-  if (judged) verdict.format = "catalog";
+  // catalog's. A member may carry a signature of its own, which the catalog
+  // verdict does not look at: "not signed" would say too much.
+  if (verdict.status == static_cast<uint32_t>(TRUST_E_NOSIGNATURE)) {
+    verdict.explanation = "the catalog does not vouch for the file";
+  } else if (verdict.error.empty() && verdict.status != static_cast<uint32_t>(TRUST_E_SUBJECT_FORM_UNKNOWN)) {
+    verdict.format = "catalog";
+  }
   return verdict;
 }
 

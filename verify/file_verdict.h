@@ -30,6 +30,9 @@ struct FileVerdict {
   // Why the file could not be verified at all; empty for every file the
   // trust service gave a verdict on.
   std::string error;
+  // What the status means for this file where its usual text would not
+  // say it right; empty for the usual text.
+  std::string explanation;
   std::string format;           // "pe", ...; empty when unknown
   std::string digestAlgorithm;  // "sha256", ...; empty when unknown
   // Whatever a signature that was read names, trusted or not.

@@ -114,6 +114,8 @@ class SigverifyTest(InstallationTestCase):
         good, unsigned, untrusted = (by_name["pe64-rsa-sha256.exe"], by_name["pe64-unsigned.exe"],
                                      by_name["pe64-untrusted-sha1-root.exe"])
         missing = os.path.join(self.scratch, "missing.exe")
+        catalog, unlisted = (os.path.join(signed_fixtures.FIXTURE_DIR, "driver", name)
+                             for name in ("driver.cat", "unlisted.sys"))
         good_line = (f'{good}: trusted, signed by "sigreport SHA-256 RSA code signing" '
                      f'(issuer "sigreport SHA-256 intermediate")\n')
         rows = [
@@ -126,6 +128,8 @@ class SigverifyTest(InstallationTestCase):
             ([unsigned, missing], 2, f"{unsigned}: NOT TRUSTED: TRUST_E_NOSIGNATURE (0x800b0100): the file is "
              f"not signed\n{missing}: NOT TRUSTED: ERROR_FILE_NOT_FOUND (0x00000002): the file does not exist\n",
              "0 trusted, 1 not trusted, 1 unreadable\n"),
+            (["--catalog", catalog, unlisted], 1, f"{unlisted}: NOT TRUSTED: TRUST_E_NOSIGNATURE (0x800b0100): "
+             "the catalog does not vouch for the file\n", "0 trusted, 1 not trusted, 0 unreadable\n"),
             ([self.scratch], 2, f"{self.scratch}: NOT TRUSTED: ERROR_ACCESS_DENIED (0x00000005): a folder "
              "(use -r to verify the files in it)\n", "0 trusted, 0 not trusted, 1 unreadable\n"),
             (["--frobnicate", good], 2, "", "sigverify: unrecognized option '--frobnicate'\n"
