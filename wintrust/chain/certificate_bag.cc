@@ -1,6 +1,5 @@
 #include "wintrust/chain/certificate_bag.h"
 
-#include <algorithm>
 #include <string_view>
 #include <unordered_set>
 
@@ -24,7 +23,7 @@ CertificateBag::CertificateBag(const std::vector<ByteView>& elements) {
     auto [known, added] = hashOfName.try_emplace(View(fields.subject));
     if (added) known->second = NameHash(fields.subject);
     if (!known->second) continue;
-    bySubjectHash_.emplace(*known->second, entries_.size());
+    bySubjectHash_[*known->second].push_back(entries_.size());
     entries_.push_back(Entry{der, fields, nullptr, false});
   }
 }
@@ -39,20 +38,10 @@ X509* CertificateBag::Decode(Entry* entry) {
   return entry->certificate.get();
 }
 
-std::vector<X509*> CertificateBag::WithSubject(const X509_NAME* name) {
-  auto [first, last] = bySubjectHash_.equal_range(NameHash(name));
-  std::vector<size_t> positions;
-  for (auto it = first; it != last; ++it) positions.push_back(it->second);
-  // The multimap does not keep the bag's order.
-  std::sort(positions.begin(), positions.end());
-  std::vector<X509*> found;
-  for (size_t position : positions) {
-    X509* certificate = Decode(&entries_[position]);
-    if (certificate != nullptr && X509_NAME_cmp(X509_get_subject_name(certificate), name) == 0) {
-      found.push_back(certificate);
-    }
-  }
-  return found;
+const std::vector<size_t>& CertificateBag::Named(const X509_NAME* name) const {
+  static const std::vector<size_t> kNone;
+  auto found = bySubjectHash_.find(NameHash(name));
+  return found == bySubjectHash_.end() ? kNone : found->second;
 }
 
 X509* CertificateBag::WithIssuerAndSerial(ByteView issuer, ByteView serial) {
