@@ -10,6 +10,7 @@
 #include "wintrust/chain/certificate_bag.h"
 #include "wintrust/chain/chain_policy.h"
 #include "wintrust/chain/chain_search.h"
+#include "wintrust/chain/public_key_decoder.h"
 #include "wintrust/chain/signature_budget.h"
 #include "wintrust/signature/signed_data.h"
 #include "wintrust/signature/signer_check.h"
@@ -98,6 +99,19 @@ TEST_F(HostileInputTest, SignatureChecksCostTheirKeysAndKeysWindowsCannotLoadNon
   explicitCurve[13] = der::kSequence;
   EXPECT_FALSE(SignatureCheckCost(explicitCurve));
   EXPECT_FALSE(SignatureCheckCost(ByteView(info).first(info.size() - 1)));
+}
+
+TEST_F(HostileInputTest, OneKeyDecoderReadsEveryCandidatesKeyAfterBytesThatAreNone) {
+  PublicKeyDecoder keys;
+  EvpPkeyPtr p256(EVP_EC_gen("P-256"));
+  EvpPkeyPtr rsa = test_support::RsaPublicKey(2048, "10001");
+  Bytes info = InfoOf(p256);
+  EXPECT_EQ(keys.Decode(ByteView(info).first(info.size() - 1)), nullptr);
+  for (const EvpPkeyPtr* key : {&p256, &rsa, &p256}) {
+    EvpPkeyPtr decoded = keys.Decode(InfoOf(*key));
+    ASSERT_NE(decoded, nullptr);
+    EXPECT_EQ(EVP_PKEY_eq(decoded.get(), key->get()), 1);
+  }
 }
 
 TEST_F(HostileInputTest, OneSignatureBudgetServesEveryChainOfAVerification) {
