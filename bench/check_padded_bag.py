@@ -15,7 +15,8 @@ starts a chain through the same bag:
              the real intermediate: the most ordinary checks a signature
              within the size cap can ask for, far past the budget;
   widest-ec  the same with distinct P-256 keys in compressed form, smaller
-             than the RSA ones and slower to decode and check;
+             than the RSA ones and slower to decode and check, so more of
+             them fit and each costs more;
 and a user roots file (SSL_CERT_FILE) of 136,000 certificates of other names
 with the right root last, about 60 MiB, for the unpadded file.
 The impostors are never checked themselves, only used to check the
@@ -26,11 +27,11 @@ public-key operation of its size.
 A benchmark, not a test: prints the median processor time and the largest
 resident size of each verification (wintrust_leakcheck, which verifies
 through libwintrust.so as the tool does), its verdict, and the ratio slow /
-ordinary; exits 1 when a goal is missed: every file trusted but the two
-widest ones, which get 80096004 (the budget runs out ahead of the real
-intermediate), the ratio at most 2, ordinary and unrelated under 1 s,
-unrelated under 128 MB, the roots file under 2 s and 256 MB, the widest
-bags under 2 s and 256 MB.
+ordinary; exits 1 when a goal is missed: every file trusted but widest,
+which gets 80096004 (the budget runs out ahead of the real intermediate),
+the ratio at most 2, ordinary and unrelated under 1 s, unrelated under
+128 MB, the roots file under 2 s and 256 MB, the widest bags under 2 s and
+256 MB.
 
 Usage: check_padded_bag.py BUILD_DIR FIXTURE_DIR [--runs N]
 
@@ -308,8 +309,9 @@ def main():
     median = {name: statistics.median(values) for name, values in times.items()}
     goals = {"slow": (None, None), "ordinary": (1, None), "unrelated": (1, 128), "widest": (2, 256),
              "widest-ec": (2, 256), "roots file": (2, 256)}
-    # Past the budget, ahead of the real intermediate: not trusted.
-    verdict_goals = {"widest": "80096004", "widest-ec": "80096004"}
+    # Past the budget, among keys as cheap as the real intermediate's: not
+    # trusted. The P-256 keys cost more than its RSA key, so it comes first.
+    verdict_goals = {"widest": "80096004"}
     print(f"padded bags, {COUNTERSIGNATURES} countersignatures each, {args.runs} runs each")
     ok = True
     for name, (path, _) in runs.items():

@@ -18,10 +18,12 @@ EvpPkeyPtr PublicKeyDecoder::Decode(ByteView publicKeyInfo) {
   decoded_ = nullptr;
   const unsigned char* cursor = publicKeyInfo.data();
   size_t left = publicKeyInfo.size();
-  EvpPkeyPtr key;
-  if (OSSL_DECODER_from_data(context_, &cursor, &left) == 1) key.reset(decoded_);
+  bool read = OSSL_DECODER_from_data(context_, &cursor, &left) == 1;
+  // Owned here whether or not the decoder says it succeeded.
+  EvpPkeyPtr key(decoded_);
   decoded_ = nullptr;
   ERR_pop_to_mark();
+  if (!read) key.reset();
   return key;
 }
 
