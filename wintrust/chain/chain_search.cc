@@ -141,12 +141,13 @@ bool ChainSearch::Extend(Path* path, bool chosen, CertificateBag* extra, std::se
   // Copies of an issuer with the same key verify alike.
   std::map<std::string, bool, std::less<>>* checked = chosen ? &verified_[childId] : nullptr;
   for (const Candidate& candidate : candidates) {
+    // Once the budget is spent, the padding left is passed over at once.
+    if (chosen && candidate.certificate == nullptr && !budget_->CanPay(kKeyDecodingCost + candidate.cost)) continue;
     // Until a choice between candidates has been made, a lone candidate
     // needs no check here: OpenSSL checks every signature of the path it is
     // given, and a bad one gets the same status as the chain built from the
     // bag would. After a choice, every step is checked, so a wrong choice
     // is undone here instead of costing a judged path.
-    if (candidate.certificate == nullptr && !budget_->CanPay(kKeyDecodingCost + candidate.cost)) continue;
     std::optional<bool> known;
     if (checked != nullptr) {
       auto found = checked->find(candidate.keyBits);
