@@ -1,6 +1,8 @@
 #include "wintrust/chain/certificate_bag.h"
 
+#include <algorithm>
 #include <string_view>
+#include <unordered_map>
 #include <unordered_set>
 
 namespace wintrust {
@@ -23,9 +25,10 @@ CertificateBag::CertificateBag(const std::vector<ByteView>& elements) {
     auto [known, added] = hashOfName.try_emplace(View(fields.subject));
     if (added) known->second = NameHash(fields.subject);
     if (!known->second) continue;
-    bySubjectHash_[*known->second].push_back(entries_.size());
+    bySubjectHash_.emplace_back(*known->second, entries_.size());
     entries_.push_back(Entry{der, fields, nullptr, false});
   }
+  std::sort(bySubjectHash_.begin(), bySubjectHash_.end());
 }
 
 X509* CertificateBag::Decode(Entry* entry) {
@@ -38,10 +41,9 @@ X509* CertificateBag::Decode(Entry* entry) {
   return entry->certificate.get();
 }
 
-const std::vector<size_t>& CertificateBag::Named(const X509_NAME* name) const {
-  static const std::vector<size_t> kNone;
-  auto found = bySubjectHash_.find(NameHash(name));
-  return found == bySubjectHash_.end() ? kNone : found->second;
+std::span<const std::pair<uint32_t, size_t>> CertificateBag::Named(const X509_NAME* name) const {
+  auto found = std::ranges::equal_range(bySubjectHash_, NameHash(name), {}, &std::pair<uint32_t, size_t>::first);
+  return {found.begin(), found.end()};
 }
 
 X509* CertificateBag::WithIssuerAndSerial(ByteView issuer, ByteView serial) {

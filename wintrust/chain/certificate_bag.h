@@ -7,7 +7,8 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <unordered_map>
+#include <span>
+#include <utility>
 #include <vector>
 
 #include "wintrust/base/byte_view.h"
@@ -32,7 +33,8 @@ class CertificateBag {
   // `name`'s, in the bag's order, none of them decoded: a chain search
   // costs and orders them from their raw fields first. A few may carry
   // another name of the same hash; compare once decoded.
-  const std::vector<size_t>& Named(const X509_NAME* name) const;
+  // Each is a pair of the name's hash and the position.
+  std::span<const std::pair<uint32_t, size_t>> Named(const X509_NAME* name) const;
   ByteView Der(size_t position) const { return entries_[position].der; }
   const CertificateFields& Fields(size_t position) const { return entries_[position].fields; }
   // The certificate at `position`, decoded now if it has not been tried
@@ -59,8 +61,9 @@ class CertificateBag {
   X509* Decode(Entry* entry);
 
   std::vector<Entry> entries_;
-  // Positions by the hash of the subject name, in the bag's order.
-  std::unordered_map<uint32_t, std::vector<size_t>> bySubjectHash_;
+  // The hash of each subject name and its position, sorted: one block of
+  // memory however many names the bag holds.
+  std::vector<std::pair<uint32_t, size_t>> bySubjectHash_;
   size_t decoded_ = 0;
 };
 

@@ -91,9 +91,9 @@ std::vector<ChainSearch::Candidate> ChainSearch::Candidates(X509* child, Certifi
   std::unordered_set<std::string_view> fromExtra;
   for (CertificateBag* from : {extra, bag_}) {
     if (from == nullptr) continue;
-    const std::vector<size_t>& named = from->Named(issuerName);
+    auto named = from->Named(issuerName);
     candidates.reserve(candidates.size() + named.size());
-    for (size_t position : named) {
+    for (auto [hash, position] : named) {
       if (from == bag_ && fromExtra.count(View(from->Der(position))) != 0) continue;
       if (from == extra) fromExtra.insert(View(from->Der(position)));
       // An authority key identifier that names another key rules the
@@ -212,7 +212,7 @@ std::vector<X509*> ChainSearch::NamedIssuersAbove(X509* leaf, CertificateBag* ex
     sameHash.push_back(name);
     for (CertificateBag* from : {extra, bag_}) {
       if (from == nullptr) continue;
-      for (size_t position : from->Named(name)) {
+      for (auto [hash, position] : from->Named(name)) {
         if (!from->Tried(position) && !budget_->Spend(kDecodingCost)) continue;
         X509* issuer = from->Decode(position);
         if (issuer != nullptr && X509_NAME_cmp(X509_get_subject_name(issuer), name) == 0 &&

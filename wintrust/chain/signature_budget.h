@@ -44,16 +44,16 @@ constexpr uint64_t kMaxBagBytes = uint64_t{64} << 20;
 constexpr uint64_t kSmallestOrdinaryCandidate = 380;
 constexpr uint64_t kMostOrdinaryCandidates = kMaxBagBytes / kSmallestOrdinaryCandidate;
 
-// The budget: four times the candidates of a bag padded with 4096 ordinary
-// impostors ahead of the real issuer, and about half a second of processor
+// The budget: twice the candidates of a bag padded with 4096 ordinary
+// impostors ahead of the real issuer, and under half a second of processor
 // time, so that no signature within the cap, whatever its bag, costs much
-// more than a second to verify (bench/check_padded_bag.py). It is a tenth
+// more than a second to verify (bench/check_padded_bag.py). It is a twentieth
 // of what a bag within the cap can hold (176,602): trying them all would
 // cost seconds more, for a padder's benefit. A signature padded past the
 // budget ahead of its real issuer is not trusted.
-constexpr uint64_t kPaidOrdinaryCandidates = 16384;
+constexpr uint64_t kPaidOrdinaryCandidates = 8192;
 constexpr uint64_t kSignatureBudget = kPaidOrdinaryCandidates * kOrdinaryCandidateCost;
-static_assert(kPaidOrdinaryCandidates >= 4 * 4096 && kPaidOrdinaryCandidates < kMostOrdinaryCandidates);
+static_assert(kPaidOrdinaryCandidates >= 2 * 4096 && kPaidOrdinaryCandidates < kMostOrdinaryCandidates);
 
 // The cost of a signature check with the key of `publicKeyInfo` (a
 // SubjectPublicKeyInfo element), read from its bytes before anything is
