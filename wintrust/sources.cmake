@@ -37,7 +37,8 @@ set(WINTRUST_catalog_USES subject)
 set(WINTRUST_roots_SOURCES roots/root_index.cc roots/root_limits.cc roots/trust_anchors.cc)
 set(WINTRUST_roots_USES base)
 
-set(WINTRUST_chain_SOURCES chain/certificate_bag.cc chain/chain_policy.cc chain/chain_search.cc chain/signature_budget.cc)
+set(WINTRUST_chain_SOURCES chain/certificate_bag.cc chain/chain_policy.cc chain/chain_search.cc chain/public_key_decoder.cc
+    chain/signature_budget.cc)
 set(WINTRUST_chain_USES roots)
 
 set(WINTRUST_signature_SOURCES

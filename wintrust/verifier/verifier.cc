@@ -147,7 +147,7 @@ HRESULT VerifyUnderAnchors(const ByteSource& file, std::string_view fileName, co
   }
 
   // One search, and one budget, for every chain of this verification. The
-  // budget pays for a check of every ordinary candidate a bag can hold.
+  // budget is sized against the candidates a bag within the cap can hold.
   static_assert(kMaxBagBytes == kMaxSignatureSize);
   SignatureBudget budget;
   ChainSearch search(&certificates, anchors, &budget);
