@@ -5,11 +5,15 @@
 //   - the signature it reads is the whole file;
 //   - where that SignedData decodes, its content type is the trust list's
 //     the opener saw (the verifier hashes its signed content);
-//   - cut short, the signature read is a read fault or the same.
+//   - cut short, the signature read is a read fault or the same;
+//   - the trust list's subjects, read one at a time, each lie inside the
+//     list, in order and apart, and there are no more of them than the
+//     list has room for (each takes at least four bytes).
 #include <algorithm>
 
 #include "fuzz/fuzz_check.h"
 #include "fuzz/truncated_source.h"
+#include "wintrust/base/trust_list.h"
 #include "wintrust/catalog/catalog_subject.h"
 #include "wintrust/signature/signed_data.h"
 
@@ -41,6 +45,20 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   wintrust::SignedData signedData;
   if (wintrust::ParseSignedData(blob, &signedData) == wintrust::DerError::kNone) {
     FUZZ_CHECK(wintrust::SameBytes(signedData.contentType, wintrust::oid::kTrustList));
+    const ByteView list = signedData.contentElement;
+    const uint8_t* after = list.data();
+    size_t subjects = 0;
+    wintrust::ForEachTrustedSubject(list, [&](const wintrust::TrustedSubject& subject) {
+      FUZZ_CHECK(subject.identifier.data() >= after &&
+                 subject.identifier.data() + subject.identifier.size() <= list.data() + list.size());
+      FUZZ_CHECK(subject.attributes.empty() ||
+                 (subject.attributes.data() >= subject.identifier.data() &&
+                  subject.attributes.data() + subject.attributes.size() <= list.data() + list.size()));
+      after = subject.identifier.data() + subject.identifier.size();
+      ++subjects;
+      return true;
+    });
+    FUZZ_CHECK(subjects <= list.size() / 4);
   }
   if (cutStatus != SubjectStatus::kOk) return 0;
   Bytes cutBlob;

@@ -7,6 +7,7 @@
 #include <cstring>
 #include <string_view>
 
+#include "platform/catalog.h"
 #include "platform/certificate.h"
 #include "trust/file_request.h"
 #include "trust/public_key_hash.h"
@@ -139,22 +140,49 @@ void ReadSignerDetails(HANDLE state, const TrustFunctions& functions, FileVerdic
   }
 }
 
+// Sends `request`, reads what its answer says into `verdict` and releases
+// the state.
+template <typename Request>
+void Verify(TrustPlatform& platform, const TrustFunctions& functions, Request& request, FileVerdict* verdict) {
+  verdict->status = static_cast<uint32_t>(functions.winVerifyTrustEx(nullptr, &request.action, &request.data));
+  if (IsReadFailure(verdict->status)) {
+    verdict->error = DescribeStatus(verdict->status).explanation;
+  } else if (request.data.hWVTStateData != nullptr) {
+    ReadSignerDetails(request.data.hWVTStateData, functions, verdict);
+  }
+  request.data.dwStateAction = WTD_STATEACTION_CLOSE;
+  platform.CloseVerification(&request.action, &request.data);
+}
+
 }  // namespace
 
 FileVerdict VerifyOneFile(TrustPlatform& platform, const TrustFunctions& functions, const WideString& path) {
   FileTrustRequest request(path.c_str());
-
   FileVerdict verdict;
   verdict.path = path;
-  verdict.status = static_cast<uint32_t>(functions.winVerifyTrustEx(nullptr, &request.action, &request.data));
-  if (IsReadFailure(verdict.status)) {
-    verdict.error = DescribeStatus(verdict.status).explanation;
-  } else {
-    if (request.data.hWVTStateData != nullptr) ReadSignerDetails(request.data.hWVTStateData, functions, &verdict);
-  }
+  Verify(platform, functions, request, &verdict);
+  return verdict;
+}
 
-  request.data.dwStateAction = WTD_STATEACTION_CLOSE;
-  platform.CloseVerification(&request.action, &request.data);
+FileVerdict VerifyCatalogMember(TrustPlatform& platform, const TrustFunctions& functions, const WideString& catalogPath,
+                                const WideString& path) {
+  FileVerdict verdict;
+  verdict.path = path;
+  platform::CatalogMember member;
+  if (!platform::FindCatalogMember(catalogPath.c_str(), path.c_str(), &member, &verdict.status)) {
+    if (IsReadFailure(verdict.status)) verdict.error = DescribeStatus(verdict.status).explanation;
+  } else {
+    CatalogMemberRequest request(catalogPath.c_str(), path.c_str(), member);
+    Verify(platform, functions, request, &verdict);
+  }
+  // The signature that vouches for a member, when there is one, is the
+  // catalog's. A member may carry a signature of its own, which the catalog
+  // verdict does not look at: "not signed" would say too much.
+  if (verdict.status == static_cast<uint32_t>(TRUST_E_NOSIGNATURE)) {
+    verdict.explanation = "the catalog does not vouch for the file";
+  } else if (verdict.error.empty() && verdict.status != static_cast<uint32_t>(TRUST_E_SUBJECT_FORM_UNKNOWN)) {
+    verdict.format = "catalog";
+  }
   return verdict;
 }
 

@@ -30,6 +30,9 @@ struct FileVerdict {
   // Why the file could not be verified at all; empty for every file the
   // trust service gave a verdict on.
   std::string error;
+  // What the status means for this file where its usual text would not
+  // say it right; empty for the usual text.
+  std::string explanation;
   std::string format;           // "pe", ...; empty when unknown
   std::string digestAlgorithm;  // "sha256", ...; empty when unknown
   // Whatever a signature that was read names, trusted or not.
@@ -46,6 +49,13 @@ struct FileVerdict {
 // file is trusted or not. All four `functions` must be non-null. Safe to call
 // from several threads at once.
 FileVerdict VerifyOneFile(TrustPlatform& platform, const TrustFunctions& functions, const WideString& path);
+
+// The same for the file at `path` judged as a member of the catalog at
+// `catalogPath`: trusted when the catalog lists the file's hash and the
+// catalog's own signature is trusted, the signer then the catalog's;
+// TRUST_E_NOSIGNATURE when the catalog does not list it.
+FileVerdict VerifyCatalogMember(TrustPlatform& platform, const TrustFunctions& functions, const WideString& catalogPath,
+                                const WideString& path);
 
 // A verdict for a file that was not handed to the trust service because it
 // cannot be: `status` is the Win32 error that stands for it.

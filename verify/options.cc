@@ -31,7 +31,7 @@ bool ParseJobs(const WideString& value, unsigned* jobs) {
 // attached. False with `error` set on any fault.
 template <typename Next>
 bool Apply(const std::string& name, const WideString* attached, Next next, Options* options, std::string* error) {
-  const bool takesValue = name == "j" || name == "jobs" || name == "roots";
+  const bool takesValue = name == "j" || name == "jobs" || name == "roots" || name == "catalog";
   if (!takesValue && attached != nullptr) {
     *error = "option '--" + name + "' doesn't allow an argument";
     return false;
@@ -66,6 +66,12 @@ bool Apply(const std::string& name, const WideString* attached, Next next, Optio
       return false;
     }
     options->roots = value;
+  } else if (name == "catalog") {
+    if (value.empty()) {
+      *error = "option '--catalog' requires a file name";
+      return false;
+    }
+    options->catalog = value;
   } else {
     *error = (name.size() == 1 ? "invalid option -- '" : "unrecognized option '--") + name + "'";
     return false;
@@ -130,6 +136,9 @@ std::string HelpText() {
          "  -q, --quiet       print only the files that are not trusted\n"
          "  -j, --jobs=N      verify N files at a time (default: one per processor)\n"
          "      --roots=PEM   also trust the root certificates in the file PEM\n"
+         "      --catalog=CAT verify each file as a member of the catalog CAT: trusted\n"
+         "                    when CAT lists the file's hash and CAT's signature is\n"
+         "                    trusted\n"
          "      --help        display this help and exit\n"
          "      --version     output version information and exit\n"
          "\n"

@@ -15,8 +15,9 @@ struct Options {
   bool quiet = false;
   bool help = false;
   bool version = false;
-  unsigned jobs = 0;  // 0: one per processor
-  WideString roots;   // a PEM file of roots to add; empty for none
+  unsigned jobs = 0;   // 0: one per processor
+  WideString roots;    // a PEM file of roots to add; empty for none
+  WideString catalog;  // the catalog the files are members of; empty for none
   std::vector<WideString> paths;
 };
 

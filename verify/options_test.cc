@@ -50,6 +50,8 @@ constexpr Row kRows[] = {
     {"--json=yes a", "", 0, "", "", "option '--json' doesn't allow an argument"},
     {"a -j", "", 0, "", "", "option '-j' requires an argument"},
     {"a --jobs", "", 0, "", "", "option '--jobs' requires an argument"},
+    {"a --catalog", "", 0, "", "", "option '--catalog' requires an argument"},
+    {"--catalog= a", "", 0, "", "", "option '--catalog' requires a file name"},
     {"-j 0 a", "", 0, "", "", "invalid number of jobs: '0' (1 to 1024)"},
     {"-j two a", "", 0, "", "", "invalid number of jobs: 'two' (1 to 1024)"},
     {"-j 1025 a", "", 0, "", "", "invalid number of jobs: '1025' (1 to 1024)"},

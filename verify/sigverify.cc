@@ -69,6 +69,7 @@ int RunSigverify(const std::vector<WideString>& arguments) {
   auto verify = [&](size_t index) {
     const Target& target = targets[index];
     if (!target.error.empty()) return UnreadableFile(target.path, target.status, target.error);
+    if (!options.catalog.empty()) return VerifyCatalogMember(trustPlatform, functions, options.catalog, target.path);
     return VerifyOneFile(trustPlatform, functions, target.path);
   };
   auto deliver = [&](size_t index, FileVerdict&& verdict) {

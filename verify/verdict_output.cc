@@ -37,8 +37,10 @@ std::string FormatTextLine(const FileVerdict& verdict) {
     }
   } else {
     const StatusText text = DescribeStatus(verdict.status);
-    line += "NOT TRUSTED: " + text.name + " (0x" + StatusHex(verdict.status) +
-            "): " + (verdict.error.empty() ? text.explanation : verdict.error);
+    line += "NOT TRUSTED: " + text.name + " (0x" + StatusHex(verdict.status) + "): " +
+            (!verdict.error.empty()         ? verdict.error
+             : !verdict.explanation.empty() ? verdict.explanation
+                                            : text.explanation);
   }
   return line + "\n";
 }

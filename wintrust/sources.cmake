@@ -5,7 +5,7 @@
 # own instrumentation. Paths are relative to this folder.
 set(WINTRUST_ROOMS base subject pe cab msi script appx catalog roots chain signature verifier)
 
-set(WINTRUST_base_SOURCES base/byte_view.cc base/certificate_names.cc base/der_reader.cc base/file_source.cc)
+set(WINTRUST_base_SOURCES base/byte_view.cc base/certificate_names.cc base/der_reader.cc base/file_source.cc base/trust_list.cc)
 set(WINTRUST_base_USES)
 
 set(WINTRUST_subject_SOURCES subject/subject.cc subject/subject_digest.cc)
@@ -37,7 +37,8 @@ set(WINTRUST_catalog_USES subject)
 set(WINTRUST_roots_SOURCES roots/root_index.cc roots/root_limits.cc roots/trust_anchors.cc)
 set(WINTRUST_roots_USES base)
 
-set(WINTRUST_chain_SOURCES chain/certificate_bag.cc chain/chain_policy.cc chain/chain_search.cc chain/signature_budget.cc)
+set(WINTRUST_chain_SOURCES chain/certificate_bag.cc chain/chain_policy.cc chain/chain_search.cc chain/public_key_decoder.cc
+    chain/signature_budget.cc)
 set(WINTRUST_chain_USES roots)
 
 set(WINTRUST_signature_SOURCES
@@ -50,7 +51,7 @@ set(WINTRUST_signature_USES chain)
 
 # The order of the checks, the records handed back, and the table of
 # subjects.
-set(WINTRUST_verifier_SOURCES verifier/subject_registry.cc verifier/trust_state.cc verifier/verifier.cc)
+set(WINTRUST_verifier_SOURCES verifier/catalog_member.cc verifier/subject_registry.cc verifier/trust_state.cc verifier/verifier.cc)
 set(WINTRUST_verifier_USES pe cab msi script appx catalog signature)
 
 # The published interface, above the verifier: wintrust.h, the export map and

@@ -44,6 +44,15 @@ def load():
     return [Fixture(entry) for entry in manifest["fixtures"]]
 
 
+def catalog_members():
+    """(catalog path, member path, status, signer key hash, what) for each
+    file the fixtures judge as a member of a catalog."""
+    with open(os.path.join(FIXTURE_DIR, "manifest.json")) as file:
+        manifest = json.load(file)
+    return [(os.path.join(FIXTURE_DIR, e["catalog"]), os.path.join(FIXTURE_DIR, e["file"]), int(e["status"], 16),
+             e["signer_key_sha1"], e["what"]) for e in manifest["catalog_members"]]
+
+
 def trusted_roots():
     """The PEM files of the roots the fixtures' chains are meant to end at."""
     with open(os.path.join(FIXTURE_DIR, "manifest.json")) as file:

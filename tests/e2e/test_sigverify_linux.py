@@ -81,6 +81,16 @@ class SigverifyTest(InstallationTestCase):
                 if status != 0x800B0003:
                     self.assertEqual(FORMATS[os.path.splitext(fixture.name)[1]], verdict["format"])
 
+    def test_catalog_members_judged_by_the_catalog(self):
+        for catalog, member, status, key, what in signed_fixtures.catalog_members():
+            with self.subTest(os.path.basename(member), catalog=os.path.basename(catalog), what=what):
+                run = self.sigverify("--json", "--catalog", catalog, member)
+                verdict = self.json_lines(run)[0]
+                self.assertEqual((f"{status:08x}", status == 0), (verdict["status"], verdict["trusted"]))
+                self.assertEqual(key, verdict["signer"] and verdict["signer"]["key_hash"])
+                self.assertEqual("catalog" if key else None, verdict["format"])
+                self.assertEqual(0 if status == 0 else 1 if status > 0xFFFF else 2, run.returncode)
+
     def test_signer_and_chain_as_openssl_reads_them(self):
         rows = [f for f in self.fixtures if f.status in SIGNER_KNOWN and f.signer_key_sha1]
         verdicts = self.json_lines(self.sigverify("--json", *[f.path for f in rows]))
@@ -104,6 +114,8 @@ class SigverifyTest(InstallationTestCase):
         good, unsigned, untrusted = (by_name["pe64-rsa-sha256.exe"], by_name["pe64-unsigned.exe"],
                                      by_name["pe64-untrusted-sha1-root.exe"])
         missing = os.path.join(self.scratch, "missing.exe")
+        catalog, unlisted = (os.path.join(signed_fixtures.FIXTURE_DIR, "driver", name)
+                             for name in ("driver.cat", "unlisted.sys"))
         good_line = (f'{good}: trusted, signed by "sigreport SHA-256 RSA code signing" '
                      f'(issuer "sigreport SHA-256 intermediate")\n')
         rows = [
@@ -116,6 +128,8 @@ class SigverifyTest(InstallationTestCase):
             ([unsigned, missing], 2, f"{unsigned}: NOT TRUSTED: TRUST_E_NOSIGNATURE (0x800b0100): the file is "
              f"not signed\n{missing}: NOT TRUSTED: ERROR_FILE_NOT_FOUND (0x00000002): the file does not exist\n",
              "0 trusted, 1 not trusted, 1 unreadable\n"),
+            (["--catalog", catalog, unlisted], 1, f"{unlisted}: NOT TRUSTED: TRUST_E_NOSIGNATURE (0x800b0100): "
+             "the catalog does not vouch for the file\n", "0 trusted, 1 not trusted, 0 unreadable\n"),
             ([self.scratch], 2, f"{self.scratch}: NOT TRUSTED: ERROR_ACCESS_DENIED (0x00000005): a folder "
              "(use -r to verify the files in it)\n", "0 trusted, 0 not trusted, 1 unreadable\n"),
             (["--frobnicate", good], 2, "", "sigverify: unrecognized option '--frobnicate'\n"

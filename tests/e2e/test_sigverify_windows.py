@@ -21,6 +21,15 @@ STATUS = re.compile(r": NOT TRUSTED: \w+ \(0x([0-9a-f]{8})\)")
 TIMESTAMP_PART = re.compile(r', timestamp \S+ by "[^"]*"$')
 
 
+# Where Wine's catalog functions answer otherwise than Windows', by (catalog,
+# member): the status Wine gives and why.
+CATALOG_DIFFERENCES = {
+    ("driver.cat", "driver.sys"): (0x800B0100, "Wine has no SHA-256 catalog hash, and the catalog lists the "
+                                   "image by its SHA-256 digest"),
+    ("tampered.cat", "driver.inf"): (0, "Wine does not check a catalog's digest"),
+}
+
+
 @unittest.skipUnless(signed_fixtures.FIXTURE_DIR, "SIGREPORT_FIXTURES is not set")
 @unittest.skipUnless(report_tests.LINUX_BUILD_DIR, "SIGREPORT_LINUX_BUILD_DIR is not set")
 class WineSigverifyTest(InstallationTestCase):
@@ -77,6 +86,28 @@ class WineSigverifyTest(InstallationTestCase):
                     # library names the signer of any signature it read.
                     expected.update(signer=None, chain=[], digest_algorithm=None)
                 self.assertEqual(expected, {k: theirs[k] for k in fields})
+
+    def test_catalog_members_give_the_linux_line_or_the_recorded_wine_status(self):
+        report_tests.WineSignatureTest.trust_test_roots()
+        program = os.path.join(BUILD_DIR, "bin", "sigverify.exe")
+        env = dict(os.environ, SSL_CERT_FILE=signed_fixtures.ssl_cert_file(),
+                   SSL_CERT_DIR=os.path.join(self.tmp, "no-cert-dir"))
+        for catalog, member, _, _, what in signed_fixtures.catalog_members():
+            key = (os.path.basename(catalog), os.path.basename(member))
+            with self.subTest(key, what=what):
+                wine = wine_run.run(program, "--catalog", WineInstallation.platform_path(catalog),
+                                    WineInstallation.platform_path(member), capture_output=True,
+                                    timeout=wine_run.timeout_for(program))
+                linux = subprocess.run([os.path.join(report_tests.LINUX_BUILD_DIR, "bin", "sigverify"), "--catalog",
+                                        catalog, member], env=env, capture_output=True, timeout=60)
+                wine_verdict = wine.stdout.decode("utf-8")[len(WineInstallation.platform_path(member)):]
+                if key in CATALOG_DIFFERENCES:
+                    found = STATUS.search(wine_verdict)
+                    self.assertEqual(CATALOG_DIFFERENCES[key][0], int(found.group(1), 16) if found else 0,
+                                     wine_verdict)
+                    continue
+                self.assertEqual(linux.stdout.decode("utf-8")[len(member):], wine_verdict)
+                self.assertEqual(linux.returncode, wine.returncode)
 
 
 if __name__ == "__main__":

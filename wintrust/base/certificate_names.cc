@@ -50,7 +50,7 @@ bool ReadCertificateFields(ByteView der, CertificateFields* out) {
       !fields.Optional(kExtensions, &extensions)) {
     return false;
   }
-  *out = CertificateFields{subject.whole, issuer.whole, serial.content, ByteView()};
+  *out = CertificateFields{subject.whole, issuer.whole, serial.content, ByteView(), key.whole};
   if (!extensions.whole.empty() && ReadTlv(extensions.content, &list) == DerError::kNone &&
       list.tag == der::kSequence) {
     out->subjectKeyId = SubjectKeyId(list.content);

@@ -16,9 +16,10 @@ namespace wintrust {
 struct CertificateFields {
   ByteView subject;  // the Name elements, whole
   ByteView issuer;
-  ByteView serial;        // the serial number's content octets
-  ByteView subjectKeyId;  // the key identifier's octets; empty without
-                          // exactly one subjectKeyIdentifier extension
+  ByteView serial;         // the serial number's content octets
+  ByteView subjectKeyId;   // the key identifier's octets; empty without
+                           // exactly one subjectKeyIdentifier extension
+  ByteView publicKeyInfo;  // the SubjectPublicKeyInfo element, whole
 };
 
 // Reads the fields of the Certificate element at the start of `der`; false

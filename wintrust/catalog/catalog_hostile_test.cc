@@ -5,17 +5,22 @@
 
 #include <algorithm>
 
+#include "wintrust/pe/pe_image.h"
 #include "wintrust/subject/subject.h"
 #include "wintrust/testing/test_support.h"
 
 namespace wintrust::test_support {
 namespace {
 
+Bytes ReadFixture(const std::string& name) {
+  return test_support::ReadWholeFile(test_support::FixtureDir() + "/" + name);
+}
+
 // The signed catalog `name` with its SignedData's elements passed through
 // `edit` (version, digestAlgorithms, encapContentInfo, [0] certificates,
 // signerInfos) and every enclosing length recomputed.
 Bytes EditCatalog(const std::string& name, const std::function<void(std::vector<Bytes>*)>& edit) {
-  const Bytes catalog = test_support::ReadWholeFile(test_support::FixtureDir() + "/files/" + name);
+  const Bytes catalog = ReadFixture(name.find('/') == std::string::npos ? "files/" + name : name);
   std::vector<Bytes> contentInfo = Children(ContentOf(catalog));
   std::vector<Bytes> fields = Children(ContentOf(Children(ContentOf(contentInfo[1]))[0]));
   edit(&fields);
@@ -80,6 +85,67 @@ TEST_F(HostileInputTest, DamagedCatalogs) {
        TRUST_E_SUBJECT_FORM_UNKNOWN},
   };
   for (const Case& c : cases) EXPECT_EQ(VerifyBytes(c.file), c.status) << c.what;
+}
+
+// Files judged as members of the driver package's catalog, which lists its
+// image by the SHA-256 image digest and its setup text by the SHA-1 digest.
+TEST_F(HostileInputTest, CatalogMembers) {
+  const Bytes catalog = ReadFixture("driver/driver.cat");
+  const Bytes image = ReadFixture("driver/driver.sys");
+  const Bytes text = ReadFixture("driver/driver.inf");
+  auto changed = [](Bytes bytes, size_t at) {
+    bytes[at] ^= 0x01;
+    return bytes;
+  };
+  PeImage layout;
+  ASSERT_EQ(ParsePeHeaders(ByteView(image), &layout), PeStatus::kOk);
+  auto listed = [](std::vector<Bytes>* fields, Bytes members) {
+    std::vector<Bytes> content = Children(ContentOf((*fields)[2]));
+    std::vector<Bytes> list = Children(ContentOf(Children(ContentOf(content[1]))[0]));
+    list.back() = std::move(members);
+    content[1] = Der(der::kContext0, Der(der::kSequence, Concat(list)));
+    (*fields)[2] = Der(der::kSequence, Concat(content));
+  };
+  struct Case {
+    const char* what;
+    Bytes catalog;
+    Bytes member;
+    HRESULT status;
+  };
+  const Case cases[] = {
+      {"the listed image", catalog, image, 0},
+      {"the listed image with another checksum, which its digest leaves out", catalog,
+       changed(image, static_cast<size_t>(layout.checksumOffset)), 0},
+      {"the listed image with a byte of its code changed", catalog, changed(image, image.size() - 1),
+       TRUST_E_NOSIGNATURE},
+      {"the listed text", catalog, text, 0},
+      {"the listed text one byte longer", catalog, Concat({text, Bytes{'\n'}}), TRUST_E_NOSIGNATURE},
+      {"an empty file", catalog, Bytes{}, TRUST_E_NOSIGNATURE},
+      {"the listed image, the catalog's signers emptied",
+       EditCatalog("driver/driver.cat", [](std::vector<Bytes>* fields) { fields->back() = Der(der::kSet, {}); }), image,
+       TRUST_E_NOSIGNATURE},
+      {"the listed image, the catalog listing nothing",
+       EditCatalog("driver/driver.cat", [&](std::vector<Bytes>* fields) { listed(fields, Der(der::kSequence, {})); }),
+       image, TRUST_E_NOSIGNATURE},
+      {"the listed image, a member that is not a SEQUENCE",
+       EditCatalog("driver/driver.cat",
+                   [&](std::vector<Bytes>* fields) {
+                     listed(fields, Der(der::kSequence, Der(der::kOctetString, Bytes(20, 0))));
+                   }),
+       image, CRYPT_E_ASN1_BADTAG},
+      {"a signed program given as the catalog", ReadFixture("files/pe64-rsa-sha256.exe"), image,
+       TRUST_E_SUBJECT_FORM_UNKNOWN},
+  };
+  for (const Case& c : cases) {
+    test_support::WriteWholeFile(dir_ + "/package.cat", c.catalog);
+    test_support::WriteWholeFile(dir_ + "/member", c.member);
+    GUID action = WINTRUST_ACTION_GENERIC_VERIFY_V2;
+    WINTRUST_DATA request{};
+    TrustState state(&request, action);
+    const std::u16string catalogPath = test_support::ToUtf16(dir_ + "/package.cat");
+    const std::u16string memberPath = test_support::ToUtf16(dir_ + "/member");
+    EXPECT_EQ(VerifyCatalogMember(catalogPath.c_str(), memberPath.c_str(), &state), c.status) << c.what;
+  }
 }
 
 TEST_F(HostileInputTest, CatalogLargerThanTheLibraryReads) {

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <string_view>
+#include <unordered_map>
 #include <unordered_set>
 
 namespace wintrust {
@@ -24,9 +25,10 @@ CertificateBag::CertificateBag(const std::vector<ByteView>& elements) {
     auto [known, added] = hashOfName.try_emplace(View(fields.subject));
     if (added) known->second = NameHash(fields.subject);
     if (!known->second) continue;
-    bySubjectHash_.emplace(*known->second, entries_.size());
+    bySubjectHash_.emplace_back(*known->second, entries_.size());
     entries_.push_back(Entry{der, fields, nullptr, false});
   }
+  std::sort(bySubjectHash_.begin(), bySubjectHash_.end());
 }
 
 X509* CertificateBag::Decode(Entry* entry) {
@@ -39,20 +41,9 @@ X509* CertificateBag::Decode(Entry* entry) {
   return entry->certificate.get();
 }
 
-std::vector<X509*> CertificateBag::WithSubject(const X509_NAME* name) {
-  auto [first, last] = bySubjectHash_.equal_range(NameHash(name));
-  std::vector<size_t> positions;
-  for (auto it = first; it != last; ++it) positions.push_back(it->second);
-  // The multimap does not keep the bag's order.
-  std::sort(positions.begin(), positions.end());
-  std::vector<X509*> found;
-  for (size_t position : positions) {
-    X509* certificate = Decode(&entries_[position]);
-    if (certificate != nullptr && X509_NAME_cmp(X509_get_subject_name(certificate), name) == 0) {
-      found.push_back(certificate);
-    }
-  }
-  return found;
+std::span<const std::pair<uint32_t, size_t>> CertificateBag::Named(const X509_NAME* name) const {
+  auto found = std::ranges::equal_range(bySubjectHash_, NameHash(name), {}, &std::pair<uint32_t, size_t>::first);
+  return {found.begin(), found.end()};
 }
 
 X509* CertificateBag::WithIssuerAndSerial(ByteView issuer, ByteView serial) {

@@ -1,13 +1,14 @@
 // The certificates a signature carries, read the way a chain search needs
 // them: counted and indexed by subject name from their raw bytes first, and
-// decoded only when a chain asks for one of their names. A bag padded with
+// decoded only when a chain tries one of them. A bag padded with
 // thousands of certificates that could never be on a chain costs a walk
 // over their names, not the decoding of their keys.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
-#include <unordered_map>
+#include <span>
+#include <utility>
 #include <vector>
 
 #include "wintrust/base/byte_view.h"
@@ -28,9 +29,18 @@ class CertificateBag {
   // The distinct certificates, decoded or not.
   size_t size() const { return entries_.size(); }
 
-  // The certificates whose subject is `name`, in the bag's order, decoded
-  // now; ones OpenSSL cannot read are left out. They live as long as the bag.
-  std::vector<X509*> WithSubject(const X509_NAME* name);
+  // The positions of the certificates whose subject name hashes as
+  // `name`'s, in the bag's order, none of them decoded: a chain search
+  // costs and orders them from their raw fields first. A few may carry
+  // another name of the same hash; compare once decoded.
+  // Each is a pair of the name's hash and the position.
+  std::span<const std::pair<uint32_t, size_t>> Named(const X509_NAME* name) const;
+  ByteView Der(size_t position) const { return entries_[position].der; }
+  const CertificateFields& Fields(size_t position) const { return entries_[position].fields; }
+  // The certificate at `position`, decoded now if it has not been tried
+  // yet; null when OpenSSL cannot read it. It lives as long as the bag.
+  X509* Decode(size_t position) { return Decode(&entries_[position]); }
+  bool Tried(size_t position) const { return entries_[position].tried; }
 
   // The first certificate issued by `issuer` (a Name element) with serial
   // number `serial` (its content octets), or whose subject key identifier
@@ -51,8 +61,9 @@ class CertificateBag {
   X509* Decode(Entry* entry);
 
   std::vector<Entry> entries_;
-  // Positions by the hash of the subject name, in the bag's order.
-  std::unordered_multimap<uint32_t, size_t> bySubjectHash_;
+  // The hash of each subject name and its position, sorted: one block of
+  // memory however many names the bag holds.
+  std::vector<std::pair<uint32_t, size_t>> bySubjectHash_;
   size_t decoded_ = 0;
 };
 

@@ -10,6 +10,7 @@
 #include "wintrust/chain/certificate_bag.h"
 #include "wintrust/chain/chain_policy.h"
 #include "wintrust/chain/chain_search.h"
+#include "wintrust/chain/public_key_decoder.h"
 #include "wintrust/chain/signature_budget.h"
 #include "wintrust/signature/signed_data.h"
 #include "wintrust/signature/signer_check.h"
@@ -58,9 +59,7 @@ TEST_F(HostileInputTest, ThousandsOfCertificatesStayCheap) {
     });
   };
   EXPECT_EQ(VerifyBytes(WithBlob(withImpostors(kCopies))), 0);
-  // The budget now pays for every ordinary impostor a signature within the
-  // size cap can hold; what lies past it is in chain/chain_search_test.cc,
-  // with a smaller budget.
+  // What lies past the budget is in chain/chain_search_test.cc.
 
   const auto elapsed = std::chrono::steady_clock::now() - start;
   EXPECT_LT(elapsed, std::chrono::seconds(30));
@@ -68,18 +67,51 @@ TEST_F(HostileInputTest, ThousandsOfCertificatesStayCheap) {
 
 using test_support::EvpPkeyPtr;
 
+// The SubjectPublicKeyInfo of `key`, and what a check with it costs.
+Bytes InfoOf(const EvpPkeyPtr& key) {
+  unsigned char* encoded = nullptr;
+  int length = i2d_PUBKEY(key.get(), &encoded);
+  Bytes info(encoded, encoded + (length > 0 ? length : 0));
+  OPENSSL_free(encoded);
+  return info;
+}
+std::optional<uint64_t> CostOf(const EvpPkeyPtr& key) {
+  return SignatureCheckCost(InfoOf(key));
+}
+
 TEST_F(HostileInputTest, SignatureChecksCostTheirKeysAndKeysWindowsCannotLoadNone) {
-  EXPECT_EQ(SignatureCheckCost(test_support::RsaPublicKey(2048, "10001").get()), kOrdinaryCheckCost);
-  EXPECT_EQ(SignatureCheckCost(test_support::RsaPublicKey(4096, "10001").get()), 4 * kOrdinaryCheckCost);
-  EXPECT_EQ(SignatureCheckCost(test_support::RsaPublicKey(2048, "FFFFFFFF").get()), 62u)
-      << "31 squarings, 31 multiplications";
-  EXPECT_EQ(SignatureCheckCost(test_support::RsaPublicKey(16384, "10001").get()), 64 * kOrdinaryCheckCost);
-  EXPECT_FALSE(SignatureCheckCost(test_support::RsaPublicKey(2048, "100000001").get())) << "an exponent of 33 bits";
-  EXPECT_FALSE(SignatureCheckCost(test_support::RsaPublicKey(16385, "10001").get())) << "a modulus past 16384 bits";
+  EXPECT_EQ(CostOf(test_support::RsaPublicKey(2048, "10001")), kOrdinaryCheckCost);
+  EXPECT_EQ(CostOf(test_support::RsaPublicKey(4096, "10001")), 4 * kOrdinaryCheckCost);
+  EXPECT_EQ(CostOf(test_support::RsaPublicKey(2048, "FFFFFFFF")), 62u) << "31 squarings, 31 multiplications";
+  EXPECT_EQ(CostOf(test_support::RsaPublicKey(16384, "10001")), 64 * kOrdinaryCheckCost);
+  EXPECT_FALSE(CostOf(test_support::RsaPublicKey(2048, "100000001"))) << "an exponent of 33 bits";
+  EXPECT_FALSE(CostOf(test_support::RsaPublicKey(16385, "10001"))) << "a modulus past 16384 bits";
   EvpPkeyPtr p256(EVP_EC_gen("P-256"));
-  EXPECT_EQ(SignatureCheckCost(p256.get()), 4 * kOrdinaryCheckCost);
+  EXPECT_EQ(CostOf(p256), 4 * kOrdinaryCheckCost);
+  EXPECT_EQ(CostOf(EvpPkeyPtr(EVP_EC_gen("P-384"))), 40 * kOrdinaryCheckCost);
   EvpPkeyPtr k256(EVP_EC_gen("secp256k1"));
-  EXPECT_FALSE(SignatureCheckCost(k256.get())) << "a curve Windows does not name";
+  EXPECT_FALSE(CostOf(k256)) << "a curve Windows does not name";
+  // The P-256 key with its parameters in another form than a named curve's
+  // identifier (explicit parameters could be anyone's), or cut short.
+  Bytes info = InfoOf(p256);
+  Bytes explicitCurve = info;
+  ASSERT_EQ(explicitCurve[13], der::kOid) << "SEQUENCE { SEQUENCE { OID, OID }, BIT STRING }";
+  explicitCurve[13] = der::kSequence;
+  EXPECT_FALSE(SignatureCheckCost(explicitCurve));
+  EXPECT_FALSE(SignatureCheckCost(ByteView(info).first(info.size() - 1)));
+}
+
+TEST_F(HostileInputTest, OneKeyDecoderReadsEveryCandidatesKeyAfterBytesThatAreNone) {
+  PublicKeyDecoder keys;
+  EvpPkeyPtr p256(EVP_EC_gen("P-256"));
+  EvpPkeyPtr rsa = test_support::RsaPublicKey(2048, "10001");
+  Bytes info = InfoOf(p256);
+  EXPECT_EQ(keys.Decode(ByteView(info).first(info.size() - 1)), nullptr);
+  for (const EvpPkeyPtr* key : {&p256, &rsa, &p256}) {
+    EvpPkeyPtr decoded = keys.Decode(InfoOf(*key));
+    ASSERT_NE(decoded, nullptr);
+    EXPECT_EQ(EVP_PKEY_eq(decoded.get(), key->get()), 1);
+  }
 }
 
 TEST_F(HostileInputTest, OneSignatureBudgetServesEveryChainOfAVerification) {
@@ -92,6 +124,8 @@ TEST_F(HostileInputTest, OneSignatureBudgetServesEveryChainOfAVerification) {
   ASSERT_EQ(FindPkcs7Signature(MemorySource(file), image, &signature), PeStatus::kOk);
   SignedData parsed;
   ASSERT_EQ(ParseSignedData(signature.bytes, &parsed), DerError::kNone);
+  // Each search has a bag of its own, as each verification has: what one
+  // bag has decoded, another search would not pay for.
   CertificateBag certificates(parsed.certificates);
   X509* signer = FindSignerCertificate(parsed.signers.front(), &certificates);
   ASSERT_NE(signer, nullptr);
@@ -108,14 +142,17 @@ TEST_F(HostileInputTest, OneSignatureBudgetServesEveryChainOfAVerification) {
   // before the real intermediate, and its chain, through the first
   // impostor, fails.
   SignatureBudget shared(perSearch + perSearch / 2);
-  ChainSearch one(&certificates, &anchors, &shared);
-  ChainSearch another(&certificates, &anchors, &shared);
+  CertificateBag forOne(parsed.certificates);
+  CertificateBag forAnother(parsed.certificates);
+  ChainSearch one(&forOne, &anchors, &shared);
+  ChainSearch another(&forAnother, &anchors, &shared);
   EXPECT_EQ(VerifyChain(signer, &one, nullptr, now, RequiredUsage::kCodeSigning).status, 0);
   EXPECT_EQ(VerifyChain(signer, &another, nullptr, now, RequiredUsage::kCodeSigning).status, TRUST_E_CERT_SIGNATURE);
   EXPECT_LE(shared.spent(), perSearch + perSearch / 2);
   // One search for both chains: the second pays nothing, its issuer proven.
   SignatureBudget once;
-  ChainSearch both(&certificates, &anchors, &once);
+  CertificateBag forBoth(parsed.certificates);
+  ChainSearch both(&forBoth, &anchors, &once);
   EXPECT_EQ(VerifyChain(signer, &both, nullptr, now, RequiredUsage::kCodeSigning).status, 0);
   EXPECT_EQ(VerifyChain(signer, &both, nullptr, now, RequiredUsage::kCodeSigning).status, 0);
   EXPECT_EQ(once.spent(), perSearch);

@@ -134,7 +134,7 @@ ChainOutcome JudgeChain(X509* leaf, const std::vector<X509*>& untrusted, X509_ST
     X509* certificate = outcome.chain[i].get();
     bool isRoot = i + 1 == outcome.chain.size() && i > 0 && SelfIssued(certificate);
     if (!isRoot && !AllowsUsage(certificate, usage)) wrongUsage = true;
-    if (i > 0 && !SignatureCheckCost(X509_get0_pubkey(certificate))) findings |= kSignature;
+    if (i > 0 && !SignatureCheckCost(certificate)) findings |= kSignature;
   }
   outcome.rootTrusted = (findings & (kUntrustedRoot | kPartialChain)) == 0;
   if (outcome.rootTrusted) {
@@ -221,7 +221,13 @@ ChainOutcome VerifyChain(X509* leaf, ChainSearch* search, CertificateBag* extra,
     outcome.status = E_OUTOFMEMORY;
     return outcome;
   }
-  return JudgeChain(leaf, bag, store.get(), anchors, when, usage);
+  ChainOutcome outcome = JudgeChain(leaf, bag, store.get(), anchors, when, usage);
+  // A search cut short by the budget left candidates untried: one of them
+  // may have been the issuer, and OpenSSL may even pass a chain through one
+  // whose step above it went unchecked. What could not be paid for does not
+  // verify.
+  if (search->budget()->exhausted()) outcome.status = TRUST_E_CERT_SIGNATURE;
+  return outcome;
 }
 
 }  // namespace wintrust

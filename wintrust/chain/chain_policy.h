@@ -37,9 +37,11 @@ constexpr size_t kMaxPathsJudged = 8;
 // any. A root of the program must be enabled for the usage, not disabled at
 // `when`, and not have withdrawn the usage from certificates issued when the
 // leaf was. When no path reaches an anchor, the chain OpenSSL builds from
-// the bags is judged, to name what is wrong with it. The search's signature
-// checks are paid from its budget; a certificate on the chain whose key
-// Windows cannot load makes the chain's signature fail.
+// the bags is judged, to name what is wrong with it; once the search's
+// budget has run out, a candidate was left untried and that chain gets
+// TRUST_E_CERT_SIGNATURE, whatever OpenSSL finds in it. A
+// certificate on the chain whose key Windows cannot load makes the chain's
+// signature fail.
 ChainOutcome VerifyChain(X509* leaf, ChainSearch* search, CertificateBag* extra, time_t when, RequiredUsage usage);
 
 }  // namespace wintrust

@@ -12,12 +12,14 @@
 #include <optional>
 #include <set>
 #include <string>
+#include <string_view>
 #include <unordered_map>
 #include <utility>
 #include <vector>
 
 #include "wintrust/base/openssl_ptr.h"
 #include "wintrust/chain/certificate_bag.h"
+#include "wintrust/chain/public_key_decoder.h"
 #include "wintrust/chain/signature_budget.h"
 #include "wintrust/roots/trust_anchors.h"
 
@@ -32,11 +34,11 @@ constexpr size_t kMaxPathLength = 16;
 class ChainSearch {
  public:
   // `bag` (the message's certificates), `anchors` and `budget` must outlive
-  // the search. Every signature check costs one public-key operation, taken
-  // from `budget`: a bag built so that many candidates fail against many
-  // issuers would otherwise cost their product. Once it is spent no further
-  // candidate is tried, and the chain is judged as OpenSSL builds it from
-  // the bag.
+  // the search. Every candidate from a bag costs its decoding and every
+  // signature check one public-key operation, taken from `budget`: a bag
+  // built so that many candidates fail against many issuers would otherwise
+  // cost their product. Once it is spent no further candidate is tried, and
+  // no chain is trusted (see chain_policy.h).
   ChainSearch(CertificateBag* bag, TrustAnchors* anchors, SignatureBudget* budget);
 
   // A path from the leaf to a self-issued anchor, the leaf first. From the
@@ -48,12 +50,19 @@ class ChainSearch {
   // for each issuer come in this order: the anchors; then, from `extra`
   // (certificates only this chain may use, such as a time-stamp token's
   // own; may be null) and the bag, first those already on a path whose
-  // signatures verified, then the rest by the cost of checking a signature with their
-  // key, cheapest first, and in the bags' order among equals. So no number
-  // of costly keys placed ahead of an ordinary issuer is tried before it.
-  // Stops when `visit` returns true, when no candidate is left or when the
-  // budget of signature checks is spent. A candidate whose key Windows
-  // cannot load is no candidate. Each certificate is expanded once per call.
+  // signatures verified, then the rest by the cost of a check with their
+  // key, read from its raw bytes, cheapest first, and in the bags' order
+  // among equals. So no
+  // number of costly keys placed ahead of an ordinary issuer is tried
+  // before it. Stops when `visit` returns true, when no candidate is left or
+  // when the budget is spent. A candidate of a bag is paid for before
+  // anything of it is decoded: first its key, decoded from its raw bytes,
+  // and the check with it; then, only when that verifies, its
+  // certificate. So a bag the budget cannot pay for is never decoded whole,
+  // and padding whose keys verify nothing is never decoded as certificates.
+  // A candidate whose key Windows cannot load, or whose key identifier is
+  // not the one its child names, is no candidate and costs nothing. Each
+  // certificate is expanded once per call.
   void ForEachPath(X509* leaf, CertificateBag* extra, const std::function<bool(const Path&)>& visit);
 
   // Records that every signature along `path` verified (whatever else the
@@ -62,33 +71,39 @@ class ChainSearch {
   void RememberSigned(const Path& path);
 
   // The certificates of `extra` and the bag that could be on a chain from
-  // `leaf`: the issuers of `leaf` by name, theirs, and so on, each once.
+  // `leaf`: the issuers of `leaf` by name, theirs, and so on, each once;
+  // those the budget cannot pay to decode are left out.
   std::vector<X509*> NamedIssuersAbove(X509* leaf, CertificateBag* extra);
 
   CertificateBag* bag() const { return bag_; }
   TrustAnchors* anchors() const { return anchors_; }
+  const SignatureBudget* budget() const { return budget_; }
 
  private:
+  // An anchor, or a certificate of `extra` or the bag, which is decoded
+  // only when it is tried.
   struct Candidate {
-    X509* certificate;
+    X509* certificate;     // an anchor's, or a bag's once decoded
+    CertificateBag* from;  // the bag that holds it; null for an anchor
+    size_t position;       // in `from`
     bool anchor;
-    bool lasting;  // an anchor or the bag's: lives as long as the search
-    uint64_t cost;
+    uint64_t cost;  // SignatureCheckCost
+    std::string_view keyBits;
     bool proven;
   };
   struct KeyFacts {
     std::optional<uint64_t> cost;  // SignatureCheckCost
-    std::string keyBits;
+    std::string_view keyBits;      // the public key's bit string
   };
-  // The facts of `certificate`'s key, worked out once for a lasting one
-  // (a padded bag offers the same candidates to every chain), into
-  // `scratch` for another.
-  const KeyFacts& FactsOf(X509* certificate, bool lasting, KeyFacts* scratch);
+  // The facts of an anchor's key, and of a key in the bag, worked out once
+  // (a padded bag offers the same candidates to every chain).
+  const KeyFacts& AnchorFacts(X509* anchor);
+  KeyFacts BagFacts(CertificateBag* from, size_t position);
   std::vector<Candidate> Candidates(X509* child, CertificateBag* extra);
-  // Whether `issuer`'s key verifies `child`'s signature (`childId` its
-  // digest). The first check of a pair of certificate and key is paid from
-  // the budget and remembered; false, unpaid, when the budget cannot pay.
-  bool PayOnceToCheckSignature(const Candidate& issuer, X509* child, const std::string& childId);
+  // Decodes a candidate of a bag, paying for it first; null when the
+  // budget cannot pay (nothing is taken then), or when it is not the issuer
+  // by name and key identifier after all.
+  X509* PayToDecode(const Candidate& candidate, X509* child);
   // Extends `path` by each candidate issuer of its last certificate; `chosen`
   // when a choice between candidates was made below it. True when the
   // search is to stop.
@@ -98,13 +113,15 @@ class ChainSearch {
   CertificateBag* bag_;
   TrustAnchors* anchors_;
   SignatureBudget* budget_;
-  // The outcome of each check paid for, by the child's SHA-256 and the
-  // issuer's key: the certificates of a time-stamp token do not outlive its
-  // chain, so they are not named by address.
-  std::map<std::pair<std::string, std::string>, bool> verified_;
-  std::unordered_map<X509*, KeyFacts> lastingFacts_;
+  PublicKeyDecoder keys_;
+  // The outcome of each check paid for, by the child's SHA-256 and then the
+  // issuer's key bits: the certificates of a time-stamp token do not outlive
+  // its chain, so they are not named by address.
+  std::map<std::string, std::map<std::string, bool, std::less<>>> verified_;
+  std::unordered_map<X509*, KeyFacts> anchorFacts_;
+  std::vector<std::optional<KeyFacts>> bagFacts_;
   // The keys of the issuers on paths whose signatures verified.
-  std::set<std::string> provenKeys_;
+  std::set<std::string, std::less<>> provenKeys_;
 };
 
 }  // namespace wintrust

@@ -30,8 +30,8 @@ enum class Padding {
 struct PaddedBag {
   const char* description;
   Padding padding;
-  size_t count;           // placed ahead of the real certificates
-  uint64_t budgetChecks;  // ordinary checks the budget pays for
+  size_t count;     // placed ahead of the real certificates
+  uint64_t budget;  // in units of SignatureBudget
   HRESULT status;
 };
 
@@ -90,7 +90,7 @@ TEST_P(ChainSearchTest, PaddingAheadOfTheRealIssuer) {
   std::vector<ByteView> elements(encoded.begin(), encoded.end());
 
   TrustAnchors anchors(nullptr);
-  SignatureBudget budget(row.budgetChecks * kOrdinaryCheckCost);
+  SignatureBudget budget(row.budget);
   CertificateBag certificates(elements);
   ChainSearch search(&certificates, &anchors, &budget);
   EXPECT_EQ(VerifyChain(leaf.get(), &search, nullptr, time(nullptr), RequiredUsage::kCodeSigning).status, row.status);
@@ -112,12 +112,17 @@ TEST_P(ChainSearchTest, PaddingAheadOfTheRealIssuer) {
 
 INSTANTIATE_TEST_SUITE_P(
     Bags, ChainSearchTest,
-    ::testing::Values(PaddedBag{"thousands of unrelated certificates", Padding::kUnrelated, 3000, 100, 0},
-                      PaddedBag{"more ordinary impostors than the old budget of 4096 checks",
-                                Padding::kOrdinaryImpostors, 4200, kSignatureBudget / kOrdinaryCheckCost, 0},
-                      PaddedBag{"costly impostors worth ten budgets", Padding::kCostlyImpostors, 300, 120, 0},
-                      PaddedBag{"more ordinary impostors than the budget pays for", Padding::kOrdinaryImpostors, 200,
-                                100, TRUST_E_CERT_SIGNATURE}),
+    ::testing::Values(
+        PaddedBag{"thousands of unrelated certificates", Padding::kUnrelated, 3000, 100 * kOrdinaryCandidateCost, 0},
+        PaddedBag{"more ordinary impostors than the old budget of 4096 checks", Padding::kOrdinaryImpostors, 4200,
+                  kSignatureBudget, 0},
+        PaddedBag{"costly impostors worth ten budgets", Padding::kCostlyImpostors, 300, 75 * kOrdinaryCandidateCost, 0},
+        PaddedBag{"more ordinary impostors than the budget pays for", Padding::kOrdinaryImpostors, 200,
+                  100 * kOrdinaryCandidateCost, TRUST_E_CERT_SIGNATURE},
+        // The real intermediate verifies and is decoded, the root's check
+        // cannot be paid: OpenSSL would pass the chain from the bag.
+        PaddedBag{"a budget that runs out at the root's check", Padding::kCostlyImpostors, 1,
+                  kOrdinaryCandidateCost + kDecodingCost + kOrdinaryCheckCost, TRUST_E_CERT_SIGNATURE}),
     test_support::DescribedTestName<PaddedBag>);
 
 }  // namespace

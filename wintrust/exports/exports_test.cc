@@ -76,7 +76,14 @@ TEST_F(ExportsTest, MalformedRequestsAreRefused) {
   request_.dwStateAction = 7;
   EXPECT_EQ(Call(), E_INVALIDARG);
   request_.dwStateAction = WTD_STATEACTION_VERIFY;
+  // A catalog request whose record names no member file.
+  WINTRUST_CATALOG_INFO catalog{};
+  catalog.cbStruct = sizeof catalog;
+  catalog.pcwszCatalogFilePath = file_.pcwszFilePath;
   request_.dwUnionChoice = WTD_CHOICE_CATALOG;
+  request_.pCatalog = &catalog;
+  EXPECT_EQ(Call(), E_INVALIDARG);
+  request_.dwUnionChoice = WTD_CHOICE_BLOB;
   EXPECT_EQ(Call(), TRUST_E_SUBJECT_FORM_UNKNOWN);
   EXPECT_EQ(request_.hWVTStateData, nullptr);
 }

@@ -9,7 +9,8 @@
  * C-compatible; depends on <stdint.h> and <stddef.h> only.
  *
  * Contract of WinVerifyTrustEx (action WINTRUST_ACTION_GENERIC_VERIFY_V2,
- * subject WTD_CHOICE_FILE):
+ * subject WTD_CHOICE_FILE, or WTD_CHOICE_CATALOG for a file judged as a
+ * member of a catalog, whose signer the state then holds):
  *  - WTD_STATEACTION_VERIFY verifies the Authenticode signature of the PE file
  *    named by pFile->pcwszFilePath and returns 0 when it is valid and trusted,
  *    otherwise the status Windows gives (TRUST_E_*, CERT_E_*, ...). Either way

@@ -63,6 +63,7 @@ StateRegistry& Registry() {
 // The request must reach hWVTStateData for any state to be handed back.
 constexpr size_t kMinimumRequestSize = offsetof(WINTRUST_DATA, hWVTStateData) + sizeof(HANDLE);
 constexpr size_t kMinimumFileInfoSize = offsetof(WINTRUST_FILE_INFO, pcwszFilePath) + sizeof(LPCWSTR);
+constexpr size_t kMinimumCatalogInfoSize = offsetof(WINTRUST_CATALOG_INFO, pcwszMemberFilePath) + sizeof(LPCWSTR);
 
 HRESULT Close(WINTRUST_DATA* request) {
   if (request->hWVTStateData != nullptr) {
@@ -78,11 +79,12 @@ HRESULT Close(WINTRUST_DATA* request) {
 // the verification queues is popped back to a mark set here. Nothing inside
 // may empty the queue, which would take the mark with it; that is why the
 // user's roots are read without OpenSSL's file lookups (trust_anchors.cc).
-HRESULT VerifyKeepingCallersErrors(const char16_t* path, TrustState* state) {
+template <typename Verification>
+HRESULT VerifyKeepingCallersErrors(Verification verify) {
   ERR_set_mark();
   HRESULT status;
   try {
-    status = VerifyFile(path, state);
+    status = verify();
   } catch (...) {
     status = E_OUTOFMEMORY;
   }
@@ -91,17 +93,28 @@ HRESULT VerifyKeepingCallersErrors(const char16_t* path, TrustState* state) {
 }
 
 HRESULT Verify(WINTRUST_DATA* request, bool keepState) {
-  if (request->dwUnionChoice != WTD_CHOICE_FILE) return TRUST_E_SUBJECT_FORM_UNKNOWN;
-  const WINTRUST_FILE_INFO* fileInfo = request->pFile;
-  if (fileInfo == nullptr || fileInfo->cbStruct < kMinimumFileInfoSize || fileInfo->pcwszFilePath == nullptr) {
+  const WINTRUST_FILE_INFO* fileInfo = request->dwUnionChoice == WTD_CHOICE_FILE ? request->pFile : nullptr;
+  const WINTRUST_CATALOG_INFO* catalogInfo = request->dwUnionChoice == WTD_CHOICE_CATALOG ? request->pCatalog : nullptr;
+  if (request->dwUnionChoice != WTD_CHOICE_FILE && request->dwUnionChoice != WTD_CHOICE_CATALOG) {
+    return TRUST_E_SUBJECT_FORM_UNKNOWN;
+  }
+  if (fileInfo != nullptr
+          ? fileInfo->cbStruct < kMinimumFileInfoSize || fileInfo->pcwszFilePath == nullptr
+          : catalogInfo == nullptr || catalogInfo->cbStruct < kMinimumCatalogInfoSize ||
+                catalogInfo->pcwszCatalogFilePath == nullptr || catalogInfo->pcwszMemberFilePath == nullptr) {
     return E_INVALIDARG;
   }
   auto state = std::make_unique<TrustState>(request, kGenericVerifyV2);
   if (request->cbStruct >= offsetof(WINTRUST_DATA, dwProvFlags) + sizeof(DWORD)) {
     state->providerData()->dwProvFlags = request->dwProvFlags;
   }
-  // hFile is deliberately not used: the file is always opened by its path.
-  HRESULT status = VerifyKeepingCallersErrors(fileInfo->pcwszFilePath, state.get());
+  // Handles are deliberately not used: files are always opened by path.
+  TrustState* target = state.get();
+  HRESULT status = VerifyKeepingCallersErrors([&] {
+    return fileInfo != nullptr
+               ? VerifyFile(fileInfo->pcwszFilePath, target)
+               : VerifyCatalogMember(catalogInfo->pcwszCatalogFilePath, catalogInfo->pcwszMemberFilePath, target);
+  });
   state->SetFinalStatus(status);
   if (keepState) {
     Registry().Add(state.get());

@@ -25,6 +25,16 @@ ImageDigestError Update(EVP_MD_CTX* context, const ByteSource& file, std::span<u
   return ImageDigestError::kNone;
 }
 
+// Where the hashed bytes end: at the certificate table when the image has
+// one that ends the file, as signing places it; at the end of the file when
+// it has none, as catalogs list unsigned images.
+uint64_t HashedEnd(const PeImage& image, uint64_t fileSize) {
+  const uint64_t tableEnd = uint64_t{image.certTableOffset} + image.certTableSize;
+  const bool hasTable = image.certTableOffset != 0 && image.certTableSize != 0 &&
+                        image.certTableOffset >= image.headersEnd && tableEnd == fileSize;
+  return hasTable ? image.certTableOffset : fileSize;
+}
+
 }  // namespace
 
 ImageDigestError ComputeImageDigest(const ByteSource& file, const PeImage& image, const EVP_MD* md,
@@ -39,7 +49,7 @@ ImageDigestError ComputeImageDigest(const ByteSource& file, const PeImage& image
   const std::pair<uint64_t, uint64_t> ranges[] = {
       {0, image.checksumOffset},
       {checksumEnd, image.securityEntryOffset},
-      {entryEnd, image.certTableOffset},
+      {entryEnd, HashedEnd(image, file.size())},
   };
   for (const auto& [begin, end] : ranges) {
     ImageDigestError error = Update(context.get(), file, buffer, begin, end);

@@ -1,6 +1,7 @@
 // The Authenticode image digest of a PE file: every byte before the
-// certificate table, except the CheckSum field and the certificate-table
-// directory entry, hashed in file order.
+// certificate table (to the end of the file when there is none), except the
+// CheckSum field and the certificate-table directory entry, hashed in file
+// order.
 #pragma once
 
 #include <openssl/evp.h>

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "wintrust/base/der_reader.h"
+#include "wintrust/base/trust_list.h"
 #include "wintrust/signature/signed_data.h"
 
 namespace wintrust {
@@ -94,17 +95,13 @@ bool ApplyProperty(uint32_t id, ByteView value, RootLimits* limits) {
   }
 }
 
-// TrustedSubject ::= SEQUENCE { subjectIdentifier OCTET STRING,
-//   subjectAttributes SET OF Attribute OPTIONAL }, each attribute's value an
-// OCTET STRING holding the property.
-std::optional<ListedRoot> ReadSubject(ByteView content) {
-  DerReader reader(content);
-  Tlv identifier, attributes;
-  if (!reader.Expect(der::kOctetString, &identifier) || identifier.content.size() != 20) return std::nullopt;
-  if (!reader.Optional(der::kSet, &attributes)) return std::nullopt;
+// Each attribute's value an OCTET STRING holding the property; the
+// subject's identifier is the root's thumbprint.
+std::optional<ListedRoot> ReadSubject(const TrustedSubject& subject) {
+  if (subject.identifier.size() != 20) return std::nullopt;
   ListedRoot root;
-  std::copy(identifier.content.begin(), identifier.content.end(), root.thumbprint.begin());
-  DerReader attributeReader(attributes.content);
+  std::copy(subject.identifier.begin(), subject.identifier.end(), root.thumbprint.begin());
+  DerReader attributeReader(subject.attributes);
   Tlv attribute, type, values, value;
   while (!attributeReader.AtEnd()) {
     if (!attributeReader.Expect(der::kSequence, &attribute)) return std::nullopt;
@@ -128,33 +125,15 @@ std::optional<std::vector<ListedRoot>> ReadTrustList(ByteView signedList) {
       !SameBytes(signedData.contentType, oid::kTrustList)) {
     return std::nullopt;
   }
-  Tlv list;
-  if (ReadTlv(signedData.contentElement, &list) != DerError::kNone) return std::nullopt;
-  if (list.tag == der::kOctetString && ReadTlv(list.content, &list) != DerError::kNone) return std::nullopt;
-  if (list.tag != der::kSequence) return std::nullopt;
-
-  // CertificateTrustList ::= SEQUENCE { version INTEGER OPTIONAL,
-  //   subjectUsage SEQUENCE, listIdentifier OCTET STRING OPTIONAL,
-  //   sequenceNumber INTEGER OPTIONAL, thisUpdate Time, nextUpdate Time
-  //   OPTIONAL, subjectAlgorithm SEQUENCE, trustedSubjects SEQUENCE OPTIONAL,
-  //   extensions [0] OPTIONAL }: the subjects are the third SEQUENCE.
-  DerReader reader(list.content);
-  Tlv element;
-  int sequences = 0;
-  while (sequences < 3 && !reader.AtEnd()) {
-    if (!reader.Next(&element)) return std::nullopt;
-    if (element.tag == der::kSequence) ++sequences;
-  }
   std::vector<ListedRoot> roots;
-  if (sequences < 3) return roots;
-  DerReader subjects(element.content);
-  Tlv subject;
-  while (!subjects.AtEnd()) {
-    if (!subjects.Expect(der::kSequence, &subject)) return std::nullopt;
-    std::optional<ListedRoot> root = ReadSubject(subject.content);
-    if (!root) return std::nullopt;
-    roots.push_back(*root);
-  }
+  bool wellFormed = true;
+  DerError error = ForEachTrustedSubject(signedData.contentElement, [&](const TrustedSubject& subject) {
+    std::optional<ListedRoot> root = ReadSubject(subject);
+    if (root) roots.push_back(*root);
+    wellFormed = root.has_value();
+    return wellFormed;
+  });
+  if (error != DerError::kNone || !wellFormed) return std::nullopt;
   return roots;
 }
 

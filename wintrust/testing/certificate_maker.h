@@ -13,7 +13,7 @@
 
 namespace wintrust::test_support {
 
-using EvpPkeyPtr = std::unique_ptr<EVP_PKEY, OpenSslDeleter<EVP_PKEY_free>>;
+using EvpPkeyPtr = wintrust::EvpPkeyPtr;
 
 // An RSA public key with a random odd modulus of `modulusBits` bits (no
 // private key belongs to it: it verifies nothing, and costs what its size

@@ -65,7 +65,25 @@ typedef struct WINTRUST_FILE_INFO_ {
   GUID* pgKnownSubject; /* ignored */
 } WINTRUST_FILE_INFO, *PWINTRUST_FILE_INFO;
 
-struct WINTRUST_CATALOG_INFO_;
+/* A file judged as a member of a catalog: the catalog's own signature and
+ * chain decide, once the member is found among the catalog's members by its
+ * digest, which the library computes from pcwszMemberFilePath itself (the
+ * Authenticode digest of a PE image, the whole file's otherwise). The
+ * caller's tag, handle and hash are not used: a digest the caller computed
+ * is not a fact the library may take on trust. */
+typedef struct WINTRUST_CATALOG_INFO_ {
+  DWORD cbStruct;
+  DWORD dwCatalogVersion; /* ignored */
+  LPCWSTR pcwszCatalogFilePath;
+  LPCWSTR pcwszMemberTag; /* ignored */
+  LPCWSTR pcwszMemberFilePath;
+  HANDLE hMemberFile;           /* ignored */
+  BYTE* pbCalculatedFileHash;   /* ignored */
+  DWORD cbCalculatedFileHash;   /* ignored */
+  const void* pcCatalogContext; /* ignored */
+  HANDLE hCatAdmin;             /* ignored */
+} WINTRUST_CATALOG_INFO, *PWINTRUST_CATALOG_INFO;
+
 struct WINTRUST_BLOB_INFO_;
 struct WINTRUST_SGNR_INFO_;
 struct WINTRUST_CERT_INFO_;

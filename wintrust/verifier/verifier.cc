@@ -12,6 +12,7 @@
 #include "wintrust/signature/signer_check.h"
 #include "wintrust/signature/timestamp.h"
 #include "wintrust/subject/subject_digest.h"
+#include "wintrust/verifier/catalog_member.h"
 #include "wintrust/verifier/subject_registry.h"
 
 namespace wintrust {
@@ -28,34 +29,6 @@ HRESULT FromOpenError(FileOpenError error) {
     default:
       return kErrorReadFault;
   }
-}
-
-HRESULT FromDerError(DerError error) {
-  // WinTrust passes on what its ASN.1 decoder says: a wrong tag, or data
-  // that ends inside an element.
-  return error == DerError::kEndOfData ? CRYPT_E_ASN1_EOD : CRYPT_E_ASN1_BADTAG;
-}
-
-HRESULT FromSubjectStatus(SubjectStatus status) {
-  switch (status) {
-    case SubjectStatus::kOk:
-      return 0;
-    case SubjectStatus::kNotThisFormat:
-      return TRUST_E_SUBJECT_FORM_UNKNOWN;
-    case SubjectStatus::kNoSignature:
-      return TRUST_E_NOSIGNATURE;
-    case SubjectStatus::kTooLarge:
-      // The ASN.1 decoder's "value too large": the blob is refused before
-      // it is decoded.
-      return CRYPT_E_ASN1_LARGE;
-    case SubjectStatus::kBadDigest:
-      return TRUST_E_BAD_DIGEST;
-    case SubjectStatus::kReadFault:
-      return kErrorReadFault;
-    case SubjectStatus::kLibraryFailed:
-      break;
-  }
-  return E_OUTOFMEMORY;
 }
 
 // A certificate with the lifetime-signing usage (1.3.6.1.4.1.311.10.3.13)
@@ -112,20 +85,32 @@ HRESULT NamedDigest(const Subject& subject, const SignedData& signedData, const 
   return 0;
 }
 
-HRESULT VerifyUnderAnchors(const ByteSource& file, std::string_view fileName, TrustAnchors* anchors,
-                           TrustState* state) {
+HRESULT VerifyUnderAnchors(const ByteSource& file, std::string_view fileName, const ByteSource* member,
+                           TrustAnchors* anchors, TrustState* state) {
   std::unique_ptr<Subject> subject;
   GUID subjectType{};
   SubjectStatus subjectStatus = OpenSubject(file, fileName, &subject, &subjectType);
-  if (subjectStatus != SubjectStatus::kOk) return FromSubjectStatus(subjectStatus);
+  if (subjectStatus != SubjectStatus::kOk) return StatusOfSubject(subjectStatus);
   state->SetSubjectType(subjectType);
+  // Only a catalog's content lists members.
+  if (member != nullptr && subject->DigestNamedBy() != Subject::DigestHolder::kSignerAttribute) {
+    return TRUST_E_SUBJECT_FORM_UNKNOWN;
+  }
   Bytes blob;
   subjectStatus = subject->ReadSignature(&blob);
-  if (subjectStatus != SubjectStatus::kOk) return FromSubjectStatus(subjectStatus);
+  if (subjectStatus != SubjectStatus::kOk) return StatusOfSubject(subjectStatus);
 
   SignedData signedData;
   DerError derError = ParseSignedData(blob, &signedData);
-  if (derError != DerError::kNone) return FromDerError(derError);
+  if (derError != DerError::kNone) return StatusOfDerError(derError);
+  // A file the catalog does not list is unsigned as far as the catalog
+  // goes, whatever the catalog's own signature would say: the catalog is
+  // looked up first, as Windows finds the catalogs that hold a file's
+  // digest before it judges one.
+  if (member != nullptr) {
+    const HRESULT found = FindCatalogMember(signedData.contentElement, *member);
+    if (found != 0) return found;
+  }
   if (signedData.signers.empty()) return TRUST_E_NOSIGNATURE;
   // Only the primary signer counts; nested signatures live in its
   // unauthenticated attributes and are not looked at. Once the signature is
@@ -147,7 +132,7 @@ HRESULT VerifyUnderAnchors(const ByteSource& file, std::string_view fileName, Tr
   if (named != 0) return named;
   Bytes digest;
   subjectStatus = SubjectDigest(*subject, signedData, md, &digest);
-  if (subjectStatus != SubjectStatus::kOk) return FromSubjectStatus(subjectStatus);
+  if (subjectStatus != SubjectStatus::kOk) return StatusOfSubject(subjectStatus);
   if (!SameBytes(digest, namedDigest)) return TRUST_E_BAD_DIGEST;
 
   if (signerCertificate == nullptr) return TRUST_E_NO_SIGNER_CERT;
@@ -164,7 +149,7 @@ HRESULT VerifyUnderAnchors(const ByteSource& file, std::string_view fileName, Tr
   }
 
   // One search, and one budget, for every chain of this verification. The
-  // budget pays for a check of every ordinary candidate a bag can hold.
+  // budget is sized against the candidates a bag within the cap can hold.
   static_assert(kMaxBagBytes == kMaxSignatureSize);
   SignatureBudget budget;
   ChainSearch search(&certificates, anchors, &budget);
@@ -184,6 +169,34 @@ HRESULT VerifyUnderAnchors(const ByteSource& file, std::string_view fileName, Tr
 
 }  // namespace
 
+HRESULT StatusOfDerError(DerError error) {
+  // WinTrust passes on what its ASN.1 decoder says: a wrong tag, or data
+  // that ends inside an element.
+  return error == DerError::kEndOfData ? CRYPT_E_ASN1_EOD : CRYPT_E_ASN1_BADTAG;
+}
+
+HRESULT StatusOfSubject(SubjectStatus status) {
+  switch (status) {
+    case SubjectStatus::kOk:
+      return 0;
+    case SubjectStatus::kNotThisFormat:
+      return TRUST_E_SUBJECT_FORM_UNKNOWN;
+    case SubjectStatus::kNoSignature:
+      return TRUST_E_NOSIGNATURE;
+    case SubjectStatus::kTooLarge:
+      // The ASN.1 decoder's "value too large": the blob is refused before
+      // it is decoded.
+      return CRYPT_E_ASN1_LARGE;
+    case SubjectStatus::kBadDigest:
+      return TRUST_E_BAD_DIGEST;
+    case SubjectStatus::kReadFault:
+      return kErrorReadFault;
+    case SubjectStatus::kLibraryFailed:
+      break;
+  }
+  return E_OUTOFMEMORY;
+}
+
 SubjectStatus SubjectDigest(const Subject& subject, const SignedData& signedData, const EVP_MD* md, Bytes* digest) {
   if (subject.DigestNamedBy() == Subject::DigestHolder::kIndirectData) return subject.ComputeDigest(md, digest);
   // The signed content is in memory already: hashing it here spares the
@@ -195,16 +208,21 @@ SubjectStatus SubjectDigest(const Subject& subject, const SignedData& signedData
 }
 
 HRESULT VerifySource(const ByteSource& file, std::string_view fileName, TrustState* state) {
+  return VerifyMember(file, fileName, nullptr, state);
+}
+
+HRESULT VerifyMember(const ByteSource& file, std::string_view fileName, const ByteSource* member, TrustState* state) {
   // Without the program's roots no verdict means anything: a missing or
   // damaged index is reported as what it is, never as an untrusted root.
   const RootIndex* index = InstalledRootIndex();
   if (index == nullptr) return TRUST_E_SYSTEM_ERROR;
   TrustAnchors anchors(index);
-  return VerifySource(file, fileName, &anchors, state);
+  const HRESULT status = VerifyUnderAnchors(file, fileName, member, &anchors, state);
+  return anchors.indexDamaged() ? TRUST_E_SYSTEM_ERROR : status;
 }
 
 HRESULT VerifySource(const ByteSource& file, std::string_view fileName, TrustAnchors* anchors, TrustState* state) {
-  HRESULT status = VerifyUnderAnchors(file, fileName, anchors, state);
+  HRESULT status = VerifyUnderAnchors(file, fileName, nullptr, anchors, state);
   return anchors->indexDamaged() ? TRUST_E_SYSTEM_ERROR : status;
 }
 
@@ -219,6 +237,18 @@ HRESULT VerifyFile(const char16_t* path, TrustState* state) {
   std::unique_ptr<FileSource> file = FileSource::Open(*bytesPath, &error);
   if (!file) return FromOpenError(error);
   return VerifySource(*file, *bytesPath, state);
+}
+
+HRESULT VerifyCatalogMember(const char16_t* catalogPath, const char16_t* memberPath, TrustState* state) {
+  auto catalogBytesPath = Utf16PathToBytes(catalogPath);
+  auto memberBytesPath = Utf16PathToBytes(memberPath);
+  if (!catalogBytesPath || !memberBytesPath) return kErrorInvalidName;
+  FileOpenError error;
+  std::unique_ptr<FileSource> member = FileSource::Open(*memberBytesPath, &error);
+  if (!member) return FromOpenError(error);
+  std::unique_ptr<FileSource> catalog = FileSource::Open(*catalogBytesPath, &error);
+  if (!catalog) return FromOpenError(error);
+  return VerifyMember(*catalog, *catalogBytesPath, member.get(), state);
 }
 
 }  // namespace wintrust

@@ -38,6 +38,11 @@ constexpr HRESULT kErrorAccessDenied = 5;
 constexpr HRESULT kErrorReadFault = 30;
 constexpr HRESULT kErrorInvalidName = 123;
 
+// The status Windows gives for what a subject reports, and for what the
+// ASN.1 decoder says of a structure it cannot read.
+HRESULT StatusOfSubject(SubjectStatus status);
+HRESULT StatusOfDerError(DerError error);
+
 // The digest with `md` of the subject's content, the value the signature
 // `signedData` (decoded from the subject's ReadSignature) must name:
 // ComputeDigest's for kIndirectData, else that of the signed content, which
@@ -57,6 +62,18 @@ HRESULT VerifySource(const ByteSource& file, std::string_view fileName, TrustSta
 // The same with the anchors given; TRUST_E_SYSTEM_ERROR when a root of their
 // index turns out damaged during the verification.
 HRESULT VerifySource(const ByteSource& file, std::string_view fileName, TrustAnchors* anchors, TrustState* state);
+
+// The file at `memberPath` as a member of the catalog at `catalogPath`: the
+// catalog's verdict once the member is found among its members
+// (catalog_member.h), TRUST_E_NOSIGNATURE when it is not listed,
+// TRUST_E_SUBJECT_FORM_UNKNOWN when the catalog is not a catalog, and
+// CreateFile's error when either file cannot be opened. The state records
+// the catalog's signer.
+HRESULT VerifyCatalogMember(const char16_t* catalogPath, const char16_t* memberPath, TrustState* state);
+
+// The same for bytes read through `catalog` (named `fileName`) and `member`;
+// with a null `member`, the catalog, or a file of any format, on its own.
+HRESULT VerifyMember(const ByteSource& catalog, std::string_view fileName, const ByteSource* member, TrustState* state);
 
 // The same for a file of any format already in memory.
 HRESULT VerifyInMemory(ByteView file, std::string_view fileName, TrustState* state);
