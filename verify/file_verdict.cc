@@ -180,6 +180,9 @@ FileVerdict VerifyCatalogMember(TrustPlatform& platform, const TrustFunctions& f
   // verdict does not look at: "not signed" would say too much.
   if (verdict.status == static_cast<uint32_t>(TRUST_E_NOSIGNATURE)) {
     verdict.explanation = "the catalog does not vouch for the file";
+    // The subject type the service names is the catalog's, which says
+    // nothing about a file it does not list.
+    verdict.format.clear();
   } else if (verdict.error.empty() && verdict.status != static_cast<uint32_t>(TRUST_E_SUBJECT_FORM_UNKNOWN)) {
     verdict.format = "catalog";
   }
