@@ -7,6 +7,12 @@ cd "$(dirname "$0")/.."
 tools/install-deps.sh
 
 jobs=$(nproc)
+# Each stage says how long it took, so the run's time can be kept in check.
+stage_start=$SECONDS
+stage_done() {
+  echo "$1 stage: $((SECONDS - stage_start)) s" >&2
+  stage_start=$SECONDS
+}
 
 # One format for every C and C++ file, the project's own .clang-format.
 git ls-files -z --cached --others --exclude-standard '*.c' '*.cc' '*.h' | xargs -0 clang-format --dry-run --Werror
@@ -14,17 +20,18 @@ git ls-files -z --cached --others --exclude-standard '*.c' '*.cc' '*.h' | xargs 
 cmake -S . -B build/linux -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DSIGREPORT_WERROR=ON -DSIGREPORT_TESTS=ON
 cmake --build build/linux -j "$jobs"
 ctest --test-dir build/linux --output-on-failure -j "$jobs"
+stage_done "Linux"
 
 cmake -S . -B build/windows -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DSIGREPORT_WERROR=ON \
   -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake -DSIGREPORT_LINUX_BUILD_DIR="$PWD/build/linux"
 cmake --build build/windows -j "$jobs"
 ctest --test-dir build/windows --output-on-failure
+stage_done "Windows x86-64"
 
 # The 32-bit Windows build under Wine's 32-bit half: every test where the
 # kernel runs 32-bit programs; where an emulator runs them (about a minute a
 # start), the tests labelled "core", two at a time in one shared prefix;
 # where neither, only its machine-code check.
-stage_start=$SECONDS
 cmake -S . -B build/windows-i686 -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DSIGREPORT_WERROR=ON \
   -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-i686.cmake -DSIGREPORT_LINUX_BUILD_DIR="$PWD/build/linux"
 cmake --build build/windows-i686 -j "$jobs"
@@ -42,7 +49,7 @@ elif python3 tests/wine/wine_run.py --emulates-32-bit; then
 else
   ctest --test-dir build/windows-i686 --output-on-failure
 fi
-echo "32-bit Windows stage: $((SECONDS - stage_start)) s"
+stage_done "32-bit Windows"
 
 # The Linux build once more under AddressSanitizer and UndefinedBehaviorSanitizer,
 # leak detection on; any finding fails its test. The file past 4 GiB is already
@@ -52,6 +59,7 @@ cmake -S . -B build/sanitize -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DSIGREP
 cmake --build build/sanitize -j "$jobs"
 ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
   ctest --test-dir build/sanitize --output-on-failure -j "$jobs" -E wintrust_large_file
+stage_done "Sanitizer"
 
 # The parallel paths under ThreadSanitizer: the ordered runner's unit tests
 # and sigverify verifying every fixture with two jobs through the real trust
@@ -63,7 +71,9 @@ TSAN_OPTIONS=halt_on_error=1 build/tsan/bin/sigreport_tests --gtest_filter='Orde
 TSAN_OPTIONS=halt_on_error=1 SIGREPORT_BUILD_DIR="$PWD/build/tsan" SIGREPORT_PLATFORM=linux \
   SIGREPORT_FIXTURES="$PWD/build/linux/fixtures" python3 -m unittest discover -s tests/e2e \
   -p test_sigverify_linux.py -k test_parallel_output_is_identical_to_one_job
+stage_done "ThreadSanitizer"
 
 # Every fuzz target for a short, bounded time, after replaying the inputs of
 # earlier findings; fuzz/run_fuzzers.sh runs them for as long as asked.
 fuzz/run_fuzzers.sh 30
+stage_done "Fuzzing"
