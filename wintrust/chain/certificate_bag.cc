@@ -1,6 +1,7 @@
 #include "wintrust/chain/certificate_bag.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <string_view>
 #include <unordered_map>
 #include <unordered_set>
@@ -42,8 +43,14 @@ X509* CertificateBag::Decode(Entry* entry) {
 }
 
 std::span<const std::pair<uint32_t, size_t>> CertificateBag::Named(const X509_NAME* name) const {
-  auto found = std::ranges::equal_range(bySubjectHash_, NameHash(name), {}, &std::pair<uint32_t, size_t>::first);
-  return {found.begin(), found.end()};
+  // Entries sort by hash, then by position: every position lies between
+  // these two bounds. (Not std::ranges: the fuzzing build's clang cannot
+  // read the standard library's ranges.)
+  const uint32_t hash = NameHash(name);
+  const auto begin =
+      std::lower_bound(bySubjectHash_.begin(), bySubjectHash_.end(), std::pair<uint32_t, size_t>(hash, 0));
+  const auto end = std::upper_bound(begin, bySubjectHash_.end(), std::pair<uint32_t, size_t>(hash, SIZE_MAX));
+  return {begin, end};
 }
 
 X509* CertificateBag::WithIssuerAndSerial(ByteView issuer, ByteView serial) {
