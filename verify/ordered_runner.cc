@@ -1,5 +1,6 @@
 #include "verify/ordered_runner.h"
 
+#include <algorithm>
 #include <atomic>
 #include <condition_variable>
 #include <mutex>
@@ -16,65 +17,58 @@ void RunInOrder(size_t count, unsigned jobs, const std::function<FileVerdict(siz
     return;
   }
 
+  // Under `mutex`: the results not yet delivered, how many were, whether a
+  // thread is delivering now, and whether delivery refused.
   std::mutex mutex;
-  std::condition_variable ready;
   std::vector<std::optional<FileVerdict>> results(count);
+  size_t delivered = 0;
+  bool delivering = false;
+  bool stopped = false;
+  std::condition_variable roomAhead;
   std::atomic<size_t> nextItem{0};
-  std::atomic<bool> stopped{false};
   // A worker runs at most this far ahead of the item being delivered, so the
   // results held at once stay few whatever the number of files.
   const size_t window = size_t{jobs} * 4;
-  // Written under the mutex, read without it where a stale value only
-  // sends a worker to check again under the mutex.
-  std::atomic<size_t> delivered{0};
-  std::condition_variable roomAhead;
 
-  // Each hand-over costs as little as it can: a worker takes the mutex
-  // before an item only when it may have to wait, and wakes the delivering
-  // thread only for the item that thread waits for, after letting the mutex
-  // go. On a machine with as many processors as workers, every needless
-  // wake-up takes a processor from a worker.
+  // No thread waits for a result: the one that finishes the item next in
+  // line delivers it and every finished one after it, while the others go
+  // on verifying. A thread that waited to deliver would be woken once a
+  // file, and on a machine with as many processors as workers every wake-up
+  // takes a processor from a worker.
   auto work = [&] {
     for (;;) {
       const size_t item = nextItem.fetch_add(1);
       if (item >= count) return;
-      if (item >= delivered.load() + window) {
-        std::unique_lock<std::mutex> lock(mutex);
-        roomAhead.wait(lock, [&] { return stopped.load() || item < delivered.load() + window; });
-      }
-      if (stopped.load()) return;
-      FileVerdict result = verify(item);
-      bool awaited;
       {
-        std::lock_guard<std::mutex> lock(mutex);
-        results[item] = std::move(result);
-        awaited = item == delivered.load();
+        std::unique_lock<std::mutex> lock(mutex);
+        roomAhead.wait(lock, [&] { return stopped || item < delivered + window; });
+        if (stopped) return;
       }
-      if (awaited) ready.notify_one();
+      FileVerdict result = verify(item);
+      std::unique_lock<std::mutex> lock(mutex);
+      results[item] = std::move(result);
+      // The thread delivering now looks for this result before it stops.
+      if (delivering) continue;
+      delivering = true;
+      while (!stopped && delivered < count && results[delivered].has_value()) {
+        const size_t next = delivered;
+        FileVerdict ready = std::move(*results[next]);
+        results[next].reset();
+        lock.unlock();
+        const bool goOn = deliver(next, std::move(ready));
+        lock.lock();
+        delivered = next + 1;
+        if (!goOn) stopped = true;
+        roomAhead.notify_all();
+      }
+      delivering = false;
     }
   };
 
-  const unsigned threadCount = static_cast<unsigned>(std::min<size_t>(jobs, count));
-  std::vector<std::thread> threads;
-  threads.reserve(threadCount);
-  for (unsigned i = 0; i < threadCount; ++i) threads.emplace_back(work);
-
-  for (size_t i = 0; i < count; ++i) {
-    FileVerdict result;
-    {
-      std::unique_lock<std::mutex> lock(mutex);
-      ready.wait(lock, [&] { return results[i].has_value(); });
-      result = std::move(*results[i]);
-      results[i].reset();
-    }
-    const bool goOn = deliver(i, std::move(result));
-    {
-      std::lock_guard<std::mutex> lock(mutex);
-      delivered = i + 1;
-      if (!goOn) stopped = true;
-    }
-    roomAhead.notify_all();
-    if (!goOn) break;
-  }
-  for (std::thread& thread : threads) thread.join();
+  std::vector<std::thread> helpers;
+  const size_t helperCount = std::min<size_t>(jobs, count) - 1;
+  helpers.reserve(helperCount);
+  for (size_t i = 0; i < helperCount; ++i) helpers.emplace_back(work);
+  work();
+  for (std::thread& helper : helpers) helper.join();
 }
