@@ -5,7 +5,8 @@
 # own instrumentation. Paths are relative to this folder.
 set(WINTRUST_ROOMS base subject pe cab msi script appx catalog roots chain signature verifier)
 
-set(WINTRUST_base_SOURCES base/byte_view.cc base/certificate_names.cc base/der_reader.cc base/file_source.cc base/trust_list.cc)
+set(WINTRUST_base_SOURCES base/byte_view.cc base/certificate_names.cc base/der_reader.cc base/file_source.cc base/library_context.cc
+    base/trust_list.cc)
 set(WINTRUST_base_USES)
 
 set(WINTRUST_subject_SOURCES subject/subject.cc subject/subject_digest.cc)

@@ -6,6 +6,8 @@
 #include <unordered_map>
 #include <unordered_set>
 
+#include "wintrust/base/library_context.h"
+
 namespace wintrust {
 namespace {
 
@@ -35,8 +37,7 @@ CertificateBag::CertificateBag(const std::vector<ByteView>& elements) {
 X509* CertificateBag::Decode(Entry* entry) {
   if (!entry->tried) {
     entry->tried = true;
-    const unsigned char* cursor = entry->der.data();
-    entry->certificate.reset(d2i_X509(nullptr, &cursor, static_cast<long>(entry->der.size())));
+    entry->certificate = DecodeCertificate(entry->der);
     ++decoded_;
   }
   return entry->certificate.get();

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <optional>
 
+#include "wintrust/base/library_context.h"
 #include "wintrust/chain/chain_search.h"
 
 namespace wintrust {
@@ -96,7 +97,7 @@ ChainOutcome JudgeChain(X509* leaf, const std::vector<X509*>& untrusted, X509_ST
                         time_t when, RequiredUsage usage) {
   ChainOutcome outcome;
   X509StackPtr bag(sk_X509_new_null());
-  X509StoreCtxPtr context(X509_STORE_CTX_new());
+  X509StoreCtxPtr context(X509_STORE_CTX_new_ex(ThreadLibraryContext(), nullptr));
   if (!bag || !context) {
     outcome.status = E_OUTOFMEMORY;
     return outcome;

@@ -7,6 +7,7 @@
 #include <unordered_set>
 
 #include "wintrust/base/der_reader.h"
+#include "wintrust/base/library_context.h"
 
 namespace wintrust {
 namespace {
@@ -52,7 +53,7 @@ bool Issues(X509* issuer, X509* child) {
 std::string Sha256Of(X509* certificate) {
   unsigned char digest[EVP_MAX_MD_SIZE];
   unsigned int length = 0;
-  if (X509_digest(certificate, EVP_sha256(), digest, &length) != 1) return {};
+  if (X509_digest(certificate, ThreadDigest(EVP_sha256()), digest, &length) != 1) return {};
   return std::string(reinterpret_cast<const char*>(digest), length);
 }
 

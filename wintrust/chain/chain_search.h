@@ -113,7 +113,7 @@ class ChainSearch {
   CertificateBag* bag_;
   TrustAnchors* anchors_;
   SignatureBudget* budget_;
-  PublicKeyDecoder keys_;
+  PublicKeyDecoder& keys_ = PublicKeyDecoder::ForThisThread();
   // The outcome of each check paid for, by the child's SHA-256 and then the
   // issuer's key bits: the certificates of a time-stamp token do not outlive
   // its chain, so they are not named by address.

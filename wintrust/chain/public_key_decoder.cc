@@ -2,14 +2,21 @@
 
 #include <openssl/err.h>
 
+#include "wintrust/base/library_context.h"
+
 namespace wintrust {
 
 PublicKeyDecoder::PublicKeyDecoder()
     : context_(OSSL_DECODER_CTX_new_for_pkey(&decoded_, "DER", "SubjectPublicKeyInfo", nullptr, EVP_PKEY_PUBLIC_KEY,
-                                             nullptr, nullptr)) {}
+                                             ThreadLibraryContext(), nullptr)) {}
 
 PublicKeyDecoder::~PublicKeyDecoder() {
   OSSL_DECODER_CTX_free(context_);
+}
+
+PublicKeyDecoder& PublicKeyDecoder::ForThisThread() {
+  static thread_local PublicKeyDecoder decoder;
+  return decoder;
 }
 
 EvpPkeyPtr PublicKeyDecoder::Decode(ByteView publicKeyInfo) {

@@ -2,8 +2,9 @@
 // SubjectPublicKeyInfo, so that a candidate's signature check needs no
 // decoding of its certificate. OpenSSL 3 builds a decoder context for every
 // key it decodes inside a certificate, and that costs several signature
-// checks; one context, built once and used for every key, costs a fraction
-// of one check and gives the keys d2i_X509 would.
+// checks; one context, built once per thread and used for every key of
+// every verification the thread runs, costs a fraction of one check and
+// gives the keys d2i_X509 would.
 #pragma once
 
 #include <openssl/decoder.h>
@@ -17,6 +18,9 @@ class PublicKeyDecoder {
  public:
   PublicKeyDecoder();
   ~PublicKeyDecoder();
+  // The calling thread's decoder, in the thread's library context: a
+  // context may not be shared between threads.
+  static PublicKeyDecoder& ForThisThread();
   PublicKeyDecoder(const PublicKeyDecoder&) = delete;
   PublicKeyDecoder& operator=(const PublicKeyDecoder&) = delete;
 

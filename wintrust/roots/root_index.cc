@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include "wintrust/base/library_context.h"
+
 namespace wintrust {
 namespace {
 
@@ -81,7 +83,7 @@ Bytes RootIndex::Der(const Entry& entry) const {
   std::array<uint8_t, 20> thumbprint{};
   unsigned int length = 0;
   if (!source_->Read(entry.derOffset, der) ||
-      EVP_Digest(der.data(), der.size(), thumbprint.data(), &length, EVP_sha1(), nullptr) != 1 ||
+      EVP_Digest(der.data(), der.size(), thumbprint.data(), &length, ThreadDigest(EVP_sha1()), nullptr) != 1 ||
       thumbprint != entry.thumbprint) {
     der.clear();
   }

@@ -12,6 +12,7 @@
 
 #include "wintrust/base/certificate_names.h"
 #include "wintrust/base/file_source.h"
+#include "wintrust/base/library_context.h"
 
 namespace wintrust {
 namespace {
@@ -99,8 +100,7 @@ std::vector<X509Ptr> UserRootFile::WithNameHash(uint32_t hash) const {
   std::sort(blocks.begin(), blocks.end(), [](const Block& a, const Block& b) { return a.offset < b.offset; });
   std::vector<X509Ptr> roots;
   for (const Block& block : blocks) {
-    const unsigned char* cursor = der_.data() + block.offset;
-    X509Ptr root(d2i_X509_AUX(nullptr, &cursor, static_cast<long>(block.length)));
+    X509Ptr root = DecodeCertificateWithTrust(ByteView(der_).subspan(block.offset, block.length));
     if (root) roots.push_back(std::move(root));
   }
   return roots;
@@ -176,8 +176,7 @@ std::vector<X509*> TrustAnchors::WithSubject(const X509_NAME* name) {
     if (index_) {
       for (const RootIndex::Entry& entry : index_->WithNameHash(hash)) {
         Bytes der = index_->Der(entry);
-        const unsigned char* cursor = der.data();
-        X509Ptr root(d2i_X509(nullptr, &cursor, static_cast<long>(der.size())));
+        X509Ptr root = DecodeCertificate(der);
         // A root that cannot be read back as its entry's certificate is
         // never used in its place; the index is damaged.
         if (root) {
@@ -201,7 +200,7 @@ const RootLimits* TrustAnchors::LimitsOf(X509* root) const {
   if (!index_) return nullptr;
   std::array<uint8_t, 20> thumbprint{};
   unsigned int length = 0;
-  if (X509_digest(root, EVP_sha1(), thumbprint.data(), &length) != 1) return nullptr;
+  if (X509_digest(root, ThreadDigest(EVP_sha1()), thumbprint.data(), &length) != 1) return nullptr;
   for (const RootIndex::Entry& entry : index_->WithNameHash(NameHash(X509_get_subject_name(root)))) {
     if (entry.thumbprint == thumbprint) return &entry.limits;
   }

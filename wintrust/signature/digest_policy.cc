@@ -1,5 +1,7 @@
 #include "wintrust/signature/digest_policy.h"
 
+#include "wintrust/base/library_context.h"
+
 namespace wintrust {
 namespace {
 
@@ -26,7 +28,7 @@ const PolicyEntry kDigestPolicy[] = {
 
 const EVP_MD* DigestForOid(ByteView oid) {
   for (const PolicyEntry& entry : kDigestPolicy) {
-    if (SameBytes(oid, entry.oid)) return entry.md();
+    if (SameBytes(oid, entry.oid)) return ThreadDigest(entry.md());
   }
   return nullptr;
 }
@@ -34,7 +36,7 @@ const EVP_MD* DigestForOid(ByteView oid) {
 std::optional<Bytes> Digest(const EVP_MD* md, ByteView bytes) {
   Bytes out(EVP_MAX_MD_SIZE);
   unsigned int length = 0;
-  if (EVP_Digest(bytes.data(), bytes.size(), out.data(), &length, md, nullptr) != 1) {
+  if (EVP_Digest(bytes.data(), bytes.size(), out.data(), &length, ThreadDigest(md), nullptr) != 1) {
     return std::nullopt;
   }
   out.resize(length);

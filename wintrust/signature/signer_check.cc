@@ -4,6 +4,7 @@
 
 #include <optional>
 
+#include "wintrust/base/library_context.h"
 #include "wintrust/signature/digest_policy.h"
 #include "wintrust/signature/rsassa_pss.h"
 
@@ -12,8 +13,7 @@ namespace wintrust {
 std::vector<X509Ptr> ParseCertificates(const std::vector<ByteView>& elements) {
   std::vector<X509Ptr> certificates;
   for (ByteView element : elements) {
-    const unsigned char* cursor = element.data();
-    X509Ptr certificate(d2i_X509(nullptr, &cursor, static_cast<long>(element.size())));
+    X509Ptr certificate = DecodeCertificate(element);
     if (certificate) certificates.push_back(std::move(certificate));
   }
   return certificates;
@@ -34,7 +34,7 @@ bool HoldsBareDigest(EVP_PKEY* key, const EVP_MD* md, ByteView signedBytes, Byte
   auto digest = Digest(md, signedBytes);
   // No digest is set on the context: the payload is compared with the
   // digest as it stands, length included.
-  EvpPkeyCtxPtr context(EVP_PKEY_CTX_new(key, nullptr));
+  EvpPkeyCtxPtr context(EVP_PKEY_CTX_new_from_pkey(ThreadLibraryContext(), key, nullptr));
   return digest && context && EVP_PKEY_verify_init(context.get()) == 1 &&
          EVP_PKEY_CTX_set_rsa_padding(context.get(), RSA_PKCS1_PADDING) > 0 &&
          EVP_PKEY_verify(context.get(), signature.data(), signature.size(), digest->data(), digest->size()) == 1;
@@ -88,7 +88,8 @@ SignerCheck VerifySigner(const SignerInfo& signer, X509* certificate, ByteView c
   EvpMdCtxPtr context(EVP_MD_CTX_new());
   EVP_PKEY_CTX* keyContext = nullptr;
   if (key == nullptr || !context ||
-      EVP_DigestVerifyInit(context.get(), &keyContext, pss ? pss->hash : md, nullptr, key) != 1) {
+      EVP_DigestVerifyInit_ex(context.get(), &keyContext, EVP_MD_get0_name(pss ? pss->hash : md), ThreadLibraryContext(),
+                              nullptr, key, nullptr) != 1) {
     return SignerCheck::kBadSignature;
   }
   if (pss && (EVP_PKEY_CTX_set_rsa_padding(keyContext, RSA_PKCS1_PSS_PADDING) <= 0 ||

@@ -5,7 +5,6 @@
 
 #include <dlfcn.h>
 
-#include <algorithm>
 #include <cctype>
 #include <cstdio>
 #include <map>
@@ -86,9 +85,8 @@ std::string DigestName(const std::string& path) {
   }
   const EVP_MD* md = DigestForOid(algorithm);
   if (md == nullptr) return "?";
-  std::string name = EVP_MD_get0_name(md);
+  std::string name = OBJ_nid2sn(EVP_MD_get_type(md));
   for (char& c : name) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  name.erase(std::remove(name.begin(), name.end(), '-'), name.end());
   return name;
 }
 
