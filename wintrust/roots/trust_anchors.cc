@@ -2,12 +2,14 @@
 
 #include <dlfcn.h>
 #include <openssl/evp.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
+#include <mutex>
 #include <string_view>
 
 #include "wintrust/base/certificate_names.h"
@@ -106,6 +108,38 @@ std::vector<X509Ptr> UserRootFile::WithNameHash(uint32_t hash) const {
   return roots;
 }
 
+std::shared_ptr<const UserRootFile> SharedUserRootFile(const std::string& path) {
+  struct Identity {
+    std::string path;
+    struct stat status;
+    bool found;
+    bool operator==(const Identity& other) const {
+      const struct stat &a = status, &b = other.status;
+      return path == other.path && found == other.found &&
+             (!found || (a.st_dev == b.st_dev && a.st_ino == b.st_ino && a.st_size == b.st_size &&
+                         a.st_mtim.tv_sec == b.st_mtim.tv_sec && a.st_mtim.tv_nsec == b.st_mtim.tv_nsec &&
+                         a.st_ctim.tv_sec == b.st_ctim.tv_sec && a.st_ctim.tv_nsec == b.st_ctim.tv_nsec));
+    }
+  };
+  struct Last {
+    std::mutex mutex;
+    Identity identity;
+    std::shared_ptr<const UserRootFile> roots;
+  };
+  // Never destroyed, as the root index: a verification may still run on
+  // another thread while the process exits.
+  static Last* const last = new Last();
+  Identity identity{path, {}, false};
+  // stat does not open the file, so a FIFO named here does not block.
+  identity.found = !path.empty() && stat(path.c_str(), &identity.status) == 0;
+  std::lock_guard<std::mutex> lock(last->mutex);
+  if (!last->roots || !(last->identity == identity)) {
+    last->roots = std::make_shared<const UserRootFile>(UserRootFile::Read(path));
+    last->identity = identity;
+  }
+  return last->roots;
+}
+
 namespace {
 
 // The value of the variable OpenSSL itself reads for a default location;
@@ -165,7 +199,7 @@ const RootIndex* InstalledRootIndex() {
 
 TrustAnchors::TrustAnchors(const RootIndex* index)
     : index_(index),
-      userFileRoots_(UserRootFile::Read(Variable("SSL_CERT_FILE"))),
+      userFileRoots_(SharedUserRootFile(Variable("SSL_CERT_FILE"))),
       userRootDirectories_(UserRootDirectories()) {}
 
 std::vector<X509*> TrustAnchors::WithSubject(const X509_NAME* name) {
@@ -186,7 +220,7 @@ std::vector<X509*> TrustAnchors::WithSubject(const X509_NAME* name) {
         }
       }
     }
-    for (X509Ptr& root : userFileRoots_.WithNameHash(hash)) roots.push_back(std::move(root));
+    for (X509Ptr& root : userFileRoots_->WithNameHash(hash)) roots.push_back(std::move(root));
     for (const std::string& directory : userRootDirectories_) AddFromHashedDirectory(directory, hash, &roots);
   }
   std::vector<X509*> matching;

@@ -9,6 +9,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <map>
+#include <memory>
 #include <optional>
 #include <string>
 #include <unordered_map>
@@ -63,6 +64,13 @@ class UserRootFile {
   std::unordered_multimap<uint32_t, Block> bySubjectHash_;
 };
 
+// The roots file at `path`, read and indexed once while the path and the
+// file's identity (device, inode, size, modification and change times) stay
+// the same, then shared, read-only, by the verifications of every thread:
+// read for each of many files, a bundle of a few hundred roots cost four
+// times the verification itself.
+std::shared_ptr<const UserRootFile> SharedUserRootFile(const std::string& path);
+
 class TrustAnchors {
  public:
   // The program's roots from `index` (none when it is null), which must
@@ -90,7 +98,7 @@ class TrustAnchors {
   const RootIndex* index_;
   // The roots of SSL_CERT_FILE, indexed at once; the directories of
   // SSL_CERT_DIR, looked into by subject-name hash when a chain asks.
-  UserRootFile userFileRoots_;
+  std::shared_ptr<const UserRootFile> userFileRoots_;
   std::vector<std::string> userRootDirectories_;
   // Every root decoded so far, grouped by the hash of its subject name.
   std::map<uint32_t, std::vector<X509Ptr>> bySubjectHash_;

@@ -1,5 +1,6 @@
 // The roots a user adds through SSL_CERT_FILE: found by subject name however
-// many certificates the file holds and wherever the root is among them.
+// many certificates the file holds and wherever the root is among them, and
+// read again when the file is replaced.
 #include <gtest/gtest.h>
 #include <openssl/pem.h>
 #include <unistd.h>
@@ -69,6 +70,35 @@ INSTANTIATE_TEST_SUITE_P(
                       RootsFile{"a certificate block that is not base64 ends the file", 2,
                                 "-----BEGIN CERTIFICATE-----\n!!!!\n-----END CERTIFICATE-----\n", 0}),
     test_support::DescribedTestName<RootsFile>);
+
+// The file is read once for many verifications, but a file put in its place
+// while the process runs is the one the next verification reads.
+TEST(SharedUserRootFileTest, AFileReplacedIsReadAgain) {
+  test_support::EvpPkeyPtr key(EVP_EC_gen("P-256"));
+  X509Ptr first = test_support::IssueCertificate("first root", "first root", key.get(), key.get(), true);
+  X509Ptr second = test_support::IssueCertificate("second root", "second root", key.get(), key.get(), true);
+  char pattern[] = "/tmp/wintrust-roots-XXXXXX";
+  ASSERT_NE(mkdtemp(pattern), nullptr);
+  const std::string path = std::string(pattern) + "/roots.pem", next = path + ".next";
+  auto write = [](const std::string& to, const std::string& text) {
+    test_support::WriteWholeFile(to, ByteView(reinterpret_cast<const uint8_t*>(text.data()), text.size()));
+  };
+  write(path, Pem(first.get()));
+  test_support::ScopedEnvironment file("SSL_CERT_FILE", path);
+  test_support::ScopedEnvironment directory("SSL_CERT_DIR", "");
+  auto found = [](X509* root) { return TrustAnchors(nullptr).WithSubject(X509_get_subject_name(root)).size(); };
+  EXPECT_EQ(found(first.get()), 1u);
+  EXPECT_EQ(found(first.get()), 1u) << "served from the file read once";
+
+  write(next, Pem(second.get()));
+  ASSERT_EQ(std::rename(next.c_str(), path.c_str()), 0);
+  EXPECT_EQ(found(first.get()), 0u);
+  EXPECT_EQ(found(second.get()), 1u);
+
+  std::remove(path.c_str());
+  EXPECT_EQ(found(second.get()), 0u) << "a file that has gone names no roots";
+  rmdir(pattern);
+}
 
 }  // namespace
 }  // namespace wintrust
