@@ -64,7 +64,7 @@ const EVP_MD* ThreadDigest(const EVP_MD* md) {
 X509Ptr DecodeCertificate(ByteView der) {
   const unsigned char* cursor = der.data();
   return X509Ptr(reinterpret_cast<X509*>(ASN1_item_d2i_ex(nullptr, &cursor, static_cast<long>(der.size()),
-                                                            ASN1_ITEM_rptr(X509), ThreadLibraryContext(), nullptr)));
+                                                          ASN1_ITEM_rptr(X509), ThreadLibraryContext(), nullptr)));
 }
 
 X509Ptr DecodeCertificateWithTrust(ByteView der) {

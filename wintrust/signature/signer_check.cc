@@ -88,8 +88,8 @@ SignerCheck VerifySigner(const SignerInfo& signer, X509* certificate, ByteView c
   EvpMdCtxPtr context(EVP_MD_CTX_new());
   EVP_PKEY_CTX* keyContext = nullptr;
   if (key == nullptr || !context ||
-      EVP_DigestVerifyInit_ex(context.get(), &keyContext, EVP_MD_get0_name(pss ? pss->hash : md), ThreadLibraryContext(),
-                              nullptr, key, nullptr) != 1) {
+      EVP_DigestVerifyInit_ex(context.get(), &keyContext, EVP_MD_get0_name(pss ? pss->hash : md),
+                              ThreadLibraryContext(), nullptr, key, nullptr) != 1) {
     return SignerCheck::kBadSignature;
   }
   if (pss && (EVP_PKEY_CTX_set_rsa_padding(keyContext, RSA_PKCS1_PSS_PADDING) <= 0 ||
