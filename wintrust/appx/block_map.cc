@@ -7,6 +7,8 @@
 #include <cstring>
 #include <string_view>
 
+#include "wintrust/base/library_context.h"
+
 namespace wintrust {
 namespace {
 
@@ -15,9 +17,9 @@ constexpr char kNamespace[] = "http://schemas.microsoft.com/appx/2010/blockmap";
 constexpr char kNamespaceSeparator = '|';
 
 const EVP_MD* HashMethod(std::string_view uri) {
-  if (uri == "http://www.w3.org/2001/04/xmlenc#sha256") return EVP_sha256();
-  if (uri == "http://www.w3.org/2001/04/xmldsig-more#sha384") return EVP_sha384();
-  if (uri == "http://www.w3.org/2001/04/xmlenc#sha512") return EVP_sha512();
+  if (uri == "http://www.w3.org/2001/04/xmlenc#sha256") return ThreadDigest(EVP_sha256());
+  if (uri == "http://www.w3.org/2001/04/xmldsig-more#sha384") return ThreadDigest(EVP_sha384());
+  if (uri == "http://www.w3.org/2001/04/xmlenc#sha512") return ThreadDigest(EVP_sha512());
   return nullptr;
 }
 

@@ -4,7 +4,6 @@
 #include <utility>
 #include <vector>
 
-#include "wintrust/base/library_context.h"
 #include "wintrust/base/openssl_ptr.h"
 
 namespace wintrust {
@@ -42,7 +41,7 @@ ImageDigestError ComputeImageDigest(const ByteSource& file, const PeImage& image
                                     std::span<uint8_t> buffer, Bytes* digest) {
   digest->clear();
   EvpMdCtxPtr context(EVP_MD_CTX_new());
-  if (!context || EVP_DigestInit_ex(context.get(), ThreadDigest(md), nullptr) != 1) {
+  if (!context || EVP_DigestInit_ex(context.get(), md, nullptr) != 1) {
     return ImageDigestError::kOpenSsl;
   }
   const uint64_t checksumEnd = image.checksumOffset + 4;

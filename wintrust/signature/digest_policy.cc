@@ -36,7 +36,7 @@ const EVP_MD* DigestForOid(ByteView oid) {
 std::optional<Bytes> Digest(const EVP_MD* md, ByteView bytes) {
   Bytes out(EVP_MAX_MD_SIZE);
   unsigned int length = 0;
-  if (EVP_Digest(bytes.data(), bytes.size(), out.data(), &length, ThreadDigest(md), nullptr) != 1) {
+  if (EVP_Digest(bytes.data(), bytes.size(), out.data(), &length, md, nullptr) != 1) {
     return std::nullopt;
   }
   out.resize(length);

@@ -1,6 +1,7 @@
 #include "wintrust/signature/rsassa_pss.h"
 
 #include "wintrust/base/der_reader.h"
+#include "wintrust/base/library_context.h"
 #include "wintrust/signature/digest_policy.h"
 
 namespace wintrust {
@@ -44,7 +45,7 @@ bool IsRsassaPss(ByteView oid) {
 }
 
 PssRead ReadPssParameters(ByteView element, PssParameters* out) {
-  *out = PssParameters{EVP_sha1(), EVP_sha1(), 20};
+  *out = PssParameters{ThreadDigest(EVP_sha1()), ThreadDigest(EVP_sha1()), 20};
   Tlv parameters;
   if (ReadTlv(element, &parameters) != DerError::kNone || parameters.tag != der::kSequence) {
     return PssRead::kMalformed;

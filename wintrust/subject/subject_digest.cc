@@ -2,13 +2,11 @@
 
 #include <algorithm>
 
-#include "wintrust/base/library_context.h"
-
 namespace wintrust {
 
 EvpMdCtxPtr StartDigest(const EVP_MD* md) {
   EvpMdCtxPtr context(EVP_MD_CTX_new());
-  if (!context || EVP_DigestInit_ex(context.get(), ThreadDigest(md), nullptr) != 1) return nullptr;
+  if (!context || EVP_DigestInit_ex(context.get(), md, nullptr) != 1) return nullptr;
   return context;
 }
 
