@@ -109,16 +109,17 @@ std::vector<X509Ptr> UserRootFile::WithNameHash(uint32_t hash) const {
 }
 
 std::shared_ptr<const UserRootFile> SharedUserRootFile(const std::string& path) {
+  // A file not found has an identity of zeros.
   struct Identity {
     std::string path;
-    struct stat status;
-    bool found;
+    dev_t device = 0;
+    ino_t inode = 0;
+    off_t size = 0;
+    timespec modified{}, changed{};
     bool operator==(const Identity& other) const {
-      const struct stat &a = status, &b = other.status;
-      return path == other.path && found == other.found &&
-             (!found || (a.st_dev == b.st_dev && a.st_ino == b.st_ino && a.st_size == b.st_size &&
-                         a.st_mtim.tv_sec == b.st_mtim.tv_sec && a.st_mtim.tv_nsec == b.st_mtim.tv_nsec &&
-                         a.st_ctim.tv_sec == b.st_ctim.tv_sec && a.st_ctim.tv_nsec == b.st_ctim.tv_nsec));
+      return path == other.path && device == other.device && inode == other.inode && size == other.size &&
+             modified.tv_sec == other.modified.tv_sec && modified.tv_nsec == other.modified.tv_nsec &&
+             changed.tv_sec == other.changed.tv_sec && changed.tv_nsec == other.changed.tv_nsec;
     }
   };
   struct Last {
@@ -129,11 +130,14 @@ std::shared_ptr<const UserRootFile> SharedUserRootFile(const std::string& path) 
   // Never destroyed, as the root index: a verification may still run on
   // another thread while the process exits.
   static Last* const last = new Last();
-  Identity identity{path, {}, false};
+  Identity identity{path};
+  struct stat status {};
   // stat does not open the file, so a FIFO named here does not block.
-  identity.found = !path.empty() && stat(path.c_str(), &identity.status) == 0;
+  if (!path.empty() && stat(path.c_str(), &status) == 0) {
+    identity = {path, status.st_dev, status.st_ino, status.st_size, status.st_mtim, status.st_ctim};
+  }
   std::lock_guard<std::mutex> lock(last->mutex);
-  if (!last->roots || !(last->identity == identity)) {
+  if (!last->roots || last->identity != identity) {
     last->roots = std::make_shared<const UserRootFile>(UserRootFile::Read(path));
     last->identity = identity;
   }
